@@ -1,0 +1,50 @@
+# Top-level entry points. `make` builds, `make test` builds and runs every test,
+# `make test-asan` runs the tests under AddressSanitizer + UndefinedBehaviorSanitizer.
+# Missing tools are installed with apt-get when run as root on Debian; otherwise the exact
+# command to run is printed.
+
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
+CMAKE_ARGS ?=
+
+APT_PACKAGES := g++ cmake make libgtest-dev
+
+.PHONY: all build test test-asan deps clean
+
+all: build
+
+deps:
+	@missing=""; \
+	command -v g++ >/dev/null 2>&1 || missing="$$missing g++"; \
+	command -v cmake >/dev/null 2>&1 || missing="$$missing cmake"; \
+	[ -f /usr/include/gtest/gtest.h ] || [ -f /usr/local/include/gtest/gtest.h ] || missing="$$missing libgtest-dev"; \
+	if [ -n "$$missing" ]; then \
+	  if [ "$$(id -u)" = 0 ] && command -v apt-get >/dev/null 2>&1; then \
+	    echo "Installing:$$missing"; \
+	    apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y $$missing || exit 1; \
+	  else \
+	    echo "Missing:$$missing. Install them with:"; \
+	    echo "  sudo apt-get update && sudo apt-get install -y $(APT_PACKAGES)"; \
+	    exit 1; \
+	  fi; \
+	fi
+
+$(BUILD)/CMakeCache.txt: | deps
+	cmake -S . -B $(BUILD) $(CMAKE_ARGS)
+
+build: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+$(ASAN_BUILD)/CMakeCache.txt: | deps
+	cmake -S . -B $(ASAN_BUILD) -DSYNAPSOR_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug $(CMAKE_ARGS)
+
+test-asan: deps $(ASAN_BUILD)/CMakeCache.txt
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j $(JOBS)
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD)
