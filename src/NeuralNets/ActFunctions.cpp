@@ -1,0 +1,3 @@
+#include "NeuralNets/ActFunctions.h"
+
+namespace synapsor {}  // namespace synapsor

@@ -1,0 +1,84 @@
+// Activation functions and the registry that names them.
+// An activation function is a plain function: it reads the net input given to it and writes
+// the neuron's output through the neuron's `output` pointer. Functions are compared by identity;
+// every network owns one TFnRegistry filled with the ten built-ins (RegisterDefaults), through
+// which the network file reader turns names into functions and the writer functions into names.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace synapsor {
+
+class TBasicNeuron;
+
+using ActFunction = void (*)(TBasicNeuron* neuron, double net);
+
+// The built-ins, registered under "error", "null", "bias", "linear", "saturated-linear",
+// "sigmoid", "tanh", "linear-gain", "sigmoid-gain", "tanh-gain" in that order.
+void ActError(TBasicNeuron* neuron, double net);  // fatal: the function was never set
+void ActNull(TBasicNeuron* neuron, double net);   // fatal: common function of an empty layer
+void ActBias(TBasicNeuron* neuron, double net);
+void ActLinear(TBasicNeuron* neuron, double net);
+void ActSaturatedLinear(TBasicNeuron* neuron, double net);
+void ActSigmoid(TBasicNeuron* neuron, double net);
+void ActTanh(TBasicNeuron* neuron, double net);
+void ActLinearGain(TBasicNeuron* neuron, double net);
+void ActSigmoidGain(TBasicNeuron* neuron, double net);
+void ActTanhGain(TBasicNeuron* neuron, double net);
+
+// The derivative the trainer multiplies into a layer's error terms, written in terms of the
+// output y and the gain g. None: the trainer cannot train through a layer using the function.
+enum class TDerivativeKind {
+    None,         // error, null, bias, saturated-linear and any function not built in
+    Linear,       // 1
+    LinearGain,   // g
+    Sigmoid,      // y(1 - y)
+    Tanh,         // 1 - y^2
+    SigmoidGain,  // g y(1 - y)
+    TanhGain      // g (1 - y^2)
+};
+TDerivativeKind GetDerivativeKind(ActFunction fn);
+
+// True for "linear-gain", "sigmoid-gain" and "tanh-gain": functions that read the neuron's gain.
+bool UsesGain(ActFunction fn);
+
+// Names to functions and back. Names are unique without regard to case; lookups scan from the
+// newest entry to the oldest.
+class TFnRegistry {
+public:
+    TFnRegistry();  // empty, room for 16 entries
+    virtual ~TFnRegistry();
+    TFnRegistry(const TFnRegistry&) = delete;
+    TFnRegistry& operator=(const TFnRegistry&) = delete;
+
+    virtual void RegisterDefaults();
+
+    // Fatal internal check when `name` is already registered (compared without regard to case).
+    void Register(ActFunction fn, const char* name);
+    // The function registered under `name`; fatal internal check when there is none.
+    ActFunction GetFunction(const char* name) const;
+    // As GetFunction, but null when `name` is not registered (for names read from files).
+    ActFunction FindFunction(const char* name) const;
+    // The stored name of `fn`; fatal internal check when `fn` is not registered.
+    const char* GetName(ActFunction fn) const;
+    // The function slot of `name`, appended with a null function when missing. The reference
+    // stays valid until the next registration.
+    ActFunction& Entry(const char* name);
+
+    int GetCount() const { return count; }
+    int GetCapacity() const { return capacity; }
+
+private:
+    struct TEntry {
+        std::string name;
+        ActFunction fn;
+    };
+    void Append(ActFunction fn, const char* name);
+
+    std::vector<TEntry> entries;
+    int capacity = 16;
+    int count = 0;
+};
+
+}  // namespace synapsor

@@ -1,0 +1,3 @@
+#include "NeuralNets/ArcsIterators.h"
+
+namespace synapsor {}  // namespace synapsor

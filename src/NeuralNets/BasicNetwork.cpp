@@ -1,0 +1,3 @@
+#include "NeuralNets/BasicNetwork.h"
+
+namespace synapsor {}  // namespace synapsor

@@ -1,0 +1,3 @@
+#include "NeuralNets/ConnectedConnections.h"
+
+namespace synapsor {}  // namespace synapsor

@@ -1,0 +1,3 @@
+#include "NeuralNets/ConnectedNetwork.h"
+
+namespace synapsor {}  // namespace synapsor

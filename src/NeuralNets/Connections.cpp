@@ -1,0 +1,3 @@
+#include "NeuralNets/Connections.h"
+
+namespace synapsor {}  // namespace synapsor

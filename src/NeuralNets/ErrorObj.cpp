@@ -1,0 +1,3 @@
+#include "NeuralNets/ErrorObj.h"
+
+namespace synapsor {}  // namespace synapsor

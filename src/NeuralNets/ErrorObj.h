@@ -1,0 +1,52 @@
+// Error objects: accumulate, pattern by pattern, how far a network's outputs are from their
+// targets, and report one number for a pass. TErrorRMSObj: root of the summed squared errors
+// divided by outputs and patterns (a penalty added with AddPenalty sits inside the root).
+// TErrorCrossEntropyObj: the plain summed cross-entropy, penalty included.
+#pragma once
+
+namespace synapsor {
+
+class TKQstructure;
+
+class TErrorObj {
+public:
+    explicit TErrorObj(int outputs) : numOutputs(outputs) {}
+    virtual ~TErrorObj() = default;
+
+    virtual void Reset() = 0;
+    virtual void AddPattern(const double* target, const double* output) = 0;
+    virtual double GetError() = 0;
+    virtual void AddPenalty(int numWeights, const double* weights, TKQstructure* penalty) = 0;
+
+    // The value of the weight penalty `penalty` (head "NONE", "QUADPENALTY" or "LWF"; null means
+    // none) for the given weights, times `scale`.
+    double CalcPenalty(int numWeights, const double* weights, TKQstructure* penalty,
+                       double scale);
+
+    int numOutputs;
+    int numPatterns = 0;
+};
+
+class TErrorRMSObj : public TErrorObj {
+public:
+    explicit TErrorRMSObj(int outputs) : TErrorObj(outputs) {}
+    void Reset() override;
+    void AddPattern(const double* target, const double* output) override;
+    double GetError() override;
+    void AddPenalty(int numWeights, const double* weights, TKQstructure* penalty) override;
+
+    double sum = 0.0;
+};
+
+class TErrorCrossEntropyObj : public TErrorObj {
+public:
+    explicit TErrorCrossEntropyObj(int outputs) : TErrorObj(outputs) {}
+    void Reset() override;
+    void AddPattern(const double* target, const double* output) override;
+    double GetError() override;
+    void AddPenalty(int numWeights, const double* weights, TKQstructure* penalty) override;
+
+    double sum = 0.0;
+};
+
+}  // namespace synapsor

@@ -1,0 +1,3 @@
+#include "NeuralNets/Layers.h"
+
+namespace synapsor {}  // namespace synapsor

@@ -1,0 +1,3 @@
+#include "NeuralNets/MLPNetwork.h"
+
+namespace synapsor {}  // namespace synapsor

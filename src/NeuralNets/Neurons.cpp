@@ -1,0 +1,3 @@
+#include "NeuralNets/Neurons.h"
+
+namespace synapsor {}  // namespace synapsor

@@ -1,0 +1,3 @@
+#include "NeuralNets/PrunedConnections.h"
+
+namespace synapsor {}  // namespace synapsor

@@ -1,0 +1,3 @@
+#include "NeuralNets/TrainModule.h"
+
+namespace synapsor {}  // namespace synapsor

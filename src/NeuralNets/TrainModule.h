@@ -1,0 +1,67 @@
+// The back-propagation trainer. A TBackpropModule is bound to one network for its whole life
+// (it does not own it) and keeps two private structural copies of it: `gradient` (layer values =
+// error terms of the current pattern, weights = accumulated gradient) and `lastChange` (weights =
+// the last change applied, for momentum). TrainEpoch makes one pass over a data set with the
+// learning parameters of a keyword/value structure read anew on every call, and returns the
+// pass's error.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "NeuralNets/BasicNetwork.h"
+#include "NeuralNets/Visitors.h"
+
+namespace synapsor {
+
+class Data;
+class TErrorObj;
+class TKQstructure;
+
+// Error function passed to TrainPattern and BackPropagate.
+enum ErrorFunctionKind { MeanSquaredError = 0, CrossEntropy = 1 };
+
+class TTrainModule {
+public:
+    // Copies `network` twice (gradient, lastChange) and zeroes the copies' weights.
+    explicit TTrainModule(TBasicNetwork* network);
+    virtual ~TTrainModule();
+    TTrainModule(const TTrainModule&) = delete;
+    TTrainModule& operator=(const TTrainModule&) = delete;
+
+    // Passes until the error falls below "THRESHOLD" or *epochs passes ran; on an early stop the
+    // zero-based index of the last pass is stored into *epochs.
+    virtual double TrainToThreshold(Data* data, TKQstructure* params, int* epochs);
+    virtual void UpdateWeights(TKQstructure* params);  // fatal internal check in the base
+    // One pass over the data set (its row capacity). Inserts "WEIGHTPENALTY" "NONE" into
+    // `params` when absent. Throws TException ("Bad Parameter") when the data set's inputs or
+    // outputs do not fit the network, or when it holds no rows.
+    virtual double TrainEpoch(Data* data, TKQstructure* params);
+    virtual void TrainPattern(const double* input, const double* target, int errorFunction,
+                              TErrorObj* error);
+    virtual void ApplyWeightChanges(double learningRate, double momentum);
+    virtual void BackPropagate(int errorFunction);
+
+    void ClearErrors();
+    void ComputeOutputErrors(const double* input, const double* target, TErrorObj* error);
+    void BackPropagateLayer(int layer, int errorFunction);
+    // Adds the penalty's derivative to the gradient copy's weights (numerator / denominator is
+    // the share of a pass one call stands for).
+    void AddPenaltyGradient(TKQstructure* penalty, int numerator, int denominator, double rate);
+
+    TBasicNetwork* network;
+    std::unique_ptr<TBasicNetwork> lastChange;
+    std::unique_ptr<TBasicNetwork> gradient;
+
+private:
+    std::vector<double> outputBuffer;  // reused by every pattern: no allocation per pattern
+};
+
+class TBackpropModule : public TTrainModule {
+public:
+    explicit TBackpropModule(TBasicNetwork* network) : TTrainModule(network) {}
+    // Reads "LEARNINGRATE" and "MOMENTUM" (0.0 when absent) and applies the changes.
+    void UpdateWeights(TKQstructure* params) override;
+};
+
+}  // namespace synapsor

@@ -1,0 +1,3 @@
+#include "NeuralNets/Visitors.h"
+
+namespace synapsor {}  // namespace synapsor
