@@ -1,0 +1,431 @@
+#include "FileHandler/ParseTools.h"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <istream>
+#include <limits>
+#include <ostream>
+#include <string>
+
+#include "Common/Assert.h"
+#include "Common/StrCase.h"
+
+namespace synapsor {
+
+namespace {
+
+enum CharClass : unsigned char { kOrdinary = 0, kSeparator = 1, kSpecial = 2 };
+
+// Bytes 0-32, 127-255 and the comma separate; "[]/*=<>" are special; the rest form words.
+constexpr std::array<unsigned char, 256> MakeClassTable() {
+    std::array<unsigned char, 256> table{};
+    for (int c = 0; c < 256; ++c) {
+        table[c] = (c <= 32 || c >= 127 || c == ',') ? kSeparator : kOrdinary;
+    }
+    for (const char* s = "[]/*=<>"; *s != '\0'; ++s) table[static_cast<unsigned char>(*s)] = kSpecial;
+    return table;
+}
+constexpr std::array<unsigned char, 256> kClass = MakeClassTable();
+
+constexpr int kEof = std::char_traits<char>::eof();
+
+inline unsigned char ClassOf(int c) { return kClass[static_cast<unsigned char>(c)]; }
+
+// The tokenizer reads the stream buffer directly: one virtual-free inline call per byte, no
+// sentry per character. Peeking with sgetc avoids any reliance on putting characters back.
+std::streambuf& Buffer(std::istream& in) {
+    std::streambuf* sb = in.rdbuf();
+    SYN_ASSERT(sb != nullptr);
+    return *sb;
+}
+
+// Consumes separators; returns the next byte without consuming it (kEof at the end).
+int SkipSeparators(std::streambuf& sb) {
+    int c = sb.sgetc();
+    while (c != kEof && ClassOf(c) == kSeparator) c = sb.snextc();
+    return c;
+}
+
+// Case-insensitive equality with the same upper-casing as strcasecmp, on texts that need not be
+// zero-terminated.
+bool SameWord(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (std::toupper(static_cast<unsigned char>(a[i])) !=
+            std::toupper(static_cast<unsigned char>(b[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool IsScanSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// For a decimal number text that did not fit a double: true when its magnitude is large
+// (overflow), false when it is tiny (underflow).
+bool IsOverflow(const char* p, const char* end) {
+    long magnitude = 0;  // decimal exponent of the first significant digit
+    bool significant = false;
+    while (p < end && IsDigit(*p)) {
+        if (*p != '0' || significant) {
+            if (significant) ++magnitude;
+            significant = true;
+        }
+        ++p;
+    }
+    if (p < end && *p == '.') {
+        ++p;
+        long zeros = 0;
+        while (p < end && IsDigit(*p)) {
+            if (!significant) {
+                if (*p == '0') {
+                    ++zeros;
+                } else {
+                    significant = true;
+                    magnitude = -(zeros + 1);
+                }
+            }
+            ++p;
+        }
+    }
+    long exponent = 0;
+    if (p < end && (*p == 'e' || *p == 'E')) {
+        ++p;
+        const bool negative = p < end && *p == '-';
+        if (p < end && (*p == '-' || *p == '+')) ++p;
+        while (p < end && IsDigit(*p)) {
+            if (exponent < 100000000) exponent = exponent * 10 + (*p - '0');
+            ++p;
+        }
+        if (negative) exponent = -exponent;
+    }
+    return magnitude + exponent > 0;
+}
+
+void Put(std::ostream& out, std::string_view text) {
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+}
+
+}  // namespace
+
+void FileTools::Fail(const char* message, std::istream& in) { throw Error(message, &in, 0); }
+
+std::string_view FileTools::NextTokenView(std::istream& in) {
+    static constexpr char kSpecials[] = "[]/*=<>";
+    std::streambuf& sb = Buffer(in);
+    for (;;) {
+        int c = sb.sbumpc();
+        while (c != kEof && ClassOf(c) == kSeparator) c = sb.sbumpc();
+        if (c == kEof) return {};
+
+        if (ClassOf(c) == kSpecial) {
+            const int follower = sb.sgetc();
+            if (c == '/' && follower == '*') {
+                sb.sbumpc();
+                SkipComment(in);
+                continue;
+            }
+            if (c == '[' && follower == '~') {
+                sb.sbumpc();
+                return "[~";
+            }
+            return std::string_view(std::strchr(kSpecials, c), 1);
+        }
+
+        std::size_t n = 0;
+        scratch[n++] = static_cast<char>(c);
+        for (c = sb.sgetc(); c != kEof; c = sb.sgetc()) {
+            const unsigned char cls = ClassOf(c);
+            if (cls == kSpecial) break;  // left in the stream for the next token
+            sb.sbumpc();
+            if (cls == kSeparator) break;
+            if (n == sizeof scratch) Fail("Word too long", in);
+            scratch[n++] = static_cast<char>(c);
+        }
+        return std::string_view(scratch, n);
+    }
+}
+
+std::string FileTools::NextToken(std::istream& in) { return std::string(NextTokenView(in)); }
+
+void FileTools::SkipComment(std::istream& in) {
+    // Nesting is counted instead of recursing, so a run of openers cannot exhaust the stack.
+    // After an inner comment closes, the previous character counts as the "*" that opened it.
+    std::streambuf& sb = Buffer(in);
+    long depth = 1;
+    int previous = ' ';
+    for (;;) {
+        const int c = sb.sbumpc();
+        if (c == kEof) Fail("Unexpected end of file during comment", in);
+        if (previous == '*' && c == '/') {
+            if (--depth == 0) return;
+            previous = '*';
+        } else if (previous == '/' && c == '*') {
+            ++depth;
+            previous = ' ';
+        } else {
+            previous = c;
+        }
+    }
+}
+
+Statement FileTools::ReadStatement(std::string_view blockdef, std::istream& in,
+                                   bool continuation) {
+    Statement st;
+    ReadStatement(blockdef, in, continuation, st);
+    return st;
+}
+
+void FileTools::ReadStatement(std::string_view blockdef, std::istream& in, bool continuation,
+                              Statement& out) {
+    std::streambuf& sb = Buffer(in);
+    out.keyword.clear();
+    out.value.clear();
+    out.open = false;
+    for (;;) {  // repeats only after a skipped format-version line
+        std::string_view t = NextTokenView(in);
+        if (t.empty()) {
+            if (!blockdef.empty()) Fail("Unexpected end of file", in);
+            out.kind = StatementKind::EndOfBlock;
+            return;
+        }
+
+        if (t == "[" || continuation) {
+            if (!continuation) t = NextTokenView(in);
+            if (t.empty()) Fail("Unexpected end of file", in);
+            if (ClassOf(t[0]) == kSpecial) Fail("Unexpected special character", in);
+            out.keyword.assign(t);
+
+            // Between keyword, "=" and "]" only separators may stand (no comments).
+            int c = SkipSeparators(sb);
+            if (c == ']') {
+                sb.sbumpc();
+                out.kind = StatementKind::Tag;
+                return;
+            }
+            if (c != '=') {
+                out.kind = StatementKind::Tag;
+                out.open = true;
+                return;
+            }
+            sb.sbumpc();
+            t = NextTokenView(in);
+            if (t.empty()) Fail("Unexpected end of file", in);
+            if (ClassOf(t[0]) == kSpecial) Fail("Unexpected special character", in);
+            out.value.assign(t);
+            out.kind = StatementKind::Assignment;
+
+            c = SkipSeparators(sb);
+            if (c != ']') {
+                out.open = true;
+                return;
+            }
+            sb.sbumpc();
+            if (!continuation && strcasecmp(out.keyword.c_str(), "FORMATVERSION") == 0) {
+                if (ParseNumber(in, out.value) > 1.0) Fail("Illegal Format Version", in);
+                out.keyword.clear();
+                out.value.clear();
+                continue;
+            }
+            return;
+        }
+
+        if (t == "[~") {
+            if (blockdef.empty()) Fail("End tag outside any block", in);
+            if (!SameWord(NextTokenView(in), blockdef)) Fail("Unexpected End Tag", in);
+            if (NextTokenView(in) != "]") Fail("Expected ']'", in);
+            out.kind = StatementKind::EndOfBlock;
+            return;
+        }
+
+        if (t == "]") Fail("Unexpected ']' where a statement should begin", in);
+        out.kind = StatementKind::Token;
+        out.keyword.assign(t);
+        return;
+    }
+}
+
+std::string FileTools::ExpectBlockStart(const Statement& st, std::istream& in,
+                                        std::string_view name) {
+    if (name.empty()) {
+        if (st.kind != StatementKind::Tag) Fail("start of block expected", in);
+    } else if (st.kind != StatementKind::Tag || !SameWord(st.keyword, name)) {
+        throw Error("[" + std::string(name) + "] expected", &in, 0);
+    }
+    return st.keyword;
+}
+
+void FileTools::ExpectEndTag(const Statement& st, std::istream& in) {
+    if (st.kind != StatementKind::EndOfBlock) Fail("End Tag expected", in);
+}
+
+std::string FileTools::ExpectStringStatement(const Statement& st, std::istream& in,
+                                             std::string_view name) {
+    if (st.kind != StatementKind::Assignment || !SameWord(st.keyword, name)) {
+        // The keyword found follows the message directly; an end of block has none.
+        throw Error("[" + std::string(name) + " = <string>] expected" + st.keyword, &in, 0);
+    }
+    return st.value;
+}
+
+std::int32_t FileTools::ExpectIntegerStatement(const Statement& st, std::istream& in,
+                                               std::string_view name) {
+    if (st.kind != StatementKind::Assignment || !SameWord(st.keyword, name)) {
+        throw Error("[" + std::string(name) + " = <integer>] expected", &in, 0);
+    }
+    return ParseInteger(in, st.value);
+}
+
+double FileTools::ExpectNumberStatement(const Statement& st, std::istream& in,
+                                        std::string_view name) {
+    if (st.kind != StatementKind::Assignment || !SameWord(st.keyword, name)) {
+        throw Error("[" + std::string(name) + " = <number>] expected", &in, 0);
+    }
+    return ParseNumber(in, st.value);
+}
+
+double FileTools::ExpectNumberToken(const Statement& st, std::istream& in) {
+    if (st.kind != StatementKind::Token) Fail("Token (number) expected", in);
+    return ParseNumber(in, st.keyword);
+}
+
+std::int32_t FileTools::ParseInteger(std::istream& in, std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && IsScanSpace(text[i])) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    if (i == text.size() || !IsDigit(text[i])) Fail("integer-expected", in);
+
+    constexpr std::int64_t kLimit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
+    std::int64_t magnitude = 0;
+    for (; i < text.size() && IsDigit(text[i]); ++i) {
+        magnitude = magnitude * 10 + (text[i] - '0');
+        if (magnitude > kLimit) Fail("integer-out-of-range", in);
+    }
+    if (!negative && magnitude == kLimit) Fail("integer-out-of-range", in);
+    return static_cast<std::int32_t>(negative ? -magnitude : magnitude);
+}
+
+double FileTools::ParseNumber(std::istream& in, std::string_view text) {
+    const char* p = text.data();
+    const char* end = p + text.size();
+    while (p < end && IsScanSpace(*p)) ++p;
+    bool negative = false;
+    if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+    if (p == end || *p == '+' || *p == '-') Fail("number-expected", in);
+
+    // from_chars always uses "." as the decimal point, whatever the locale.
+    double value = 0.0;
+    const std::from_chars_result r = std::from_chars(p, end, value, std::chars_format::general);
+    if (r.ec == std::errc::invalid_argument) Fail("number-expected", in);
+    if (r.ec == std::errc::result_out_of_range) {
+        if (IsOverflow(p, r.ptr)) Fail("number-out-of-range", in);
+        value = 0.0;
+    }
+    if (!std::isfinite(value)) Fail("number-out-of-range", in);
+    return negative ? -value : value;
+}
+
+void FileTools::WriteStatement(StatementKind kind, std::string_view keyword,
+                               std::string_view value, std::ostream& out, bool bracket) {
+    switch (kind) {
+        case StatementKind::FormatVersionLine:
+            SYN_ASSERT(bracket);
+            Put(out, "[FormatVersion = 1.0]");
+            WriteNewLine(out);
+            WriteNewLine(out);
+            return;
+        case StatementKind::EndOfBlock:
+            if (keyword.empty()) return;
+            SYN_ASSERT(bracket);
+            Put(out, "[~");
+            Put(out, keyword);
+            Put(out, "]");
+            WriteNewLine(out);
+            return;
+        case StatementKind::Tag:
+            if (bracket) {
+                Put(out, "[");
+                Put(out, keyword);
+                Put(out, "]");
+                WriteNewLine(out);
+            } else {
+                Put(out, keyword);
+                Put(out, " ");
+            }
+            return;
+        case StatementKind::Assignment:
+            if (bracket) {
+                Put(out, "[");
+                Put(out, keyword);
+                Put(out, " = ");
+                Put(out, value);
+                Put(out, "]");
+                WriteNewLine(out);
+            } else {
+                Put(out, keyword);
+                Put(out, "=");
+                Put(out, value);
+                Put(out, " ");
+            }
+            return;
+        case StatementKind::Token:
+            Put(out, keyword);
+            Put(out, " ");
+            return;
+    }
+    SYN_ASSERT(!"WriteStatement: unknown statement kind");
+}
+
+void FileTools::WriteFormatVersion(std::ostream& out) {
+    WriteStatement(StatementKind::FormatVersionLine, {}, {}, out, true);
+}
+
+void FileTools::WriteBlockStart(std::ostream& out, std::string_view name, bool bracket) {
+    WriteStatement(StatementKind::Tag, name, {}, out, bracket);
+}
+
+void FileTools::WriteEndTag(std::ostream& out, std::string_view name) {
+    WriteStatement(StatementKind::EndOfBlock, name, {}, out, true);
+}
+
+void FileTools::WriteStringStatement(std::ostream& out, std::string_view name,
+                                     std::string_view value, bool bracket) {
+    WriteStatement(StatementKind::Assignment, name, value, out, bracket);
+}
+
+void FileTools::WriteIntegerStatement(std::ostream& out, std::string_view name,
+                                      std::int32_t value, bool bracket) {
+    char text[16];
+    const std::to_chars_result r = std::to_chars(text, text + sizeof text, value);
+    WriteStatement(StatementKind::Assignment, name, std::string_view(text, r.ptr - text), out,
+                   bracket);
+}
+
+void FileTools::WriteNumberStatement(std::ostream& out, std::string_view name, double value,
+                                     int precision, bool bracket) {
+    if (precision < 0) precision = 6;  // as "%.*f" treats a negative precision
+    // Room for the 309 integer digits of the largest double, sign, point and the fraction; the
+    // stack buffer serves every everyday precision without allocating.
+    const std::size_t size = static_cast<std::size_t>(precision) + 320;
+    char small[400];
+    std::string large(size > sizeof small ? size : 0, '\0');
+    char* text = size > sizeof small ? large.data() : small;
+    const std::to_chars_result r =
+        std::to_chars(text, text + size, value, std::chars_format::fixed, precision);
+    SYN_ASSERT(r.ec == std::errc());
+    WriteStatement(StatementKind::Assignment, name, std::string_view(text, r.ptr - text), out,
+                   bracket);
+}
+
+void FileTools::WriteNewLine(std::ostream& out) {
+    out.put('\n');
+    out.flush();
+}
+
+}  // namespace synapsor

@@ -1,0 +1,139 @@
+// FileTools: the reader and writer of the bracketed-block text syntax shared by the network file
+// and the data set file. The tokenizer splits the text into words, the one-character specials of
+// "[]/*=<>" and the end-tag opener "[~"; nested /* */ comments are skipped. ReadStatement groups
+// tokens into statements ([Name], [Name = Value], [~Name], bare words) and the typed readers check
+// their shape. Every fault in the text is thrown as FileTools::Error carrying the stream.
+// A FileTools object owns only its scratch buffer; one object serves one stream at a time.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <string_view>
+
+#include "Common/Exceptions.h"
+
+namespace synapsor {
+
+class Data;
+class TKQstructure;
+class TLabelList;
+
+enum class StatementKind : int {
+    EndOfBlock = 0,         // [~Name] of the open block, or the end of input at top level
+    Token = 1,              // a bare word
+    Tag = 2,                // [Name] or, with open, [Name followed by more items
+    Assignment = 3,         // [Name = Value] or, with open, [Name = Value followed by more items
+    FormatVersionLine = 5,  // written only: "[FormatVersion = 1.0]"
+};
+
+struct Statement {
+    StatementKind kind = StatementKind::EndOfBlock;
+    std::string keyword;  // the name after "[", or the bare word of a Token; empty when none
+    std::string value;    // the word after "=" of an Assignment; empty otherwise
+    bool open = false;    // the bracket was not closed: more items follow in the same bracket
+};
+
+class FileTools {
+public:
+    using Error = FileToolsError;
+
+    // Longest word the tokenizer accepts; a longer one is rejected with "Word too long".
+    static constexpr int kScratchSize = 1028;
+
+    // Return codes of the data set file operations.
+    static constexpr std::int32_t SUCCESS = 0;
+    static constexpr std::int32_t FILE_OPEN_FAILED = -81;
+    static constexpr std::int32_t FORMAT_ERROR = -82;
+    static constexpr std::int32_t DATA_MISMATCH = -83;
+
+    // --- Tokenizer and statement reader (ParseTools.cpp) ---
+
+    // The next token; empty at the end of input. Comments are skipped.
+    std::string NextToken(std::istream& in);
+    // The stream is positioned just after "/*"; leaves it after the matching "*/".
+    void SkipComment(std::istream& in);
+
+    // Reads one statement. blockdef names the open block (empty at top level) and is matched by
+    // the end tag. With continuation set the opening "[" (or the previous item of the same
+    // bracket) has been consumed and the next keyword of that bracket is read. Format-version
+    // lines are checked and skipped.
+    Statement ReadStatement(std::string_view blockdef, std::istream& in, bool continuation = false);
+    // The same, refilling out so that a loop over many statements reuses its text buffers.
+    // blockdef must not refer to out's own text.
+    void ReadStatement(std::string_view blockdef, std::istream& in, bool continuation,
+                       Statement& out);
+
+    // Requires a Tag whose keyword equals name (any Tag when name is empty); returns the keyword,
+    // which the caller passes on as blockdef of the block's statements.
+    std::string ExpectBlockStart(const Statement& st, std::istream& in, std::string_view name = {});
+    void ExpectEndTag(const Statement& st, std::istream& in);
+    // Require an Assignment with the given keyword and convert its value.
+    std::string ExpectStringStatement(const Statement& st, std::istream& in, std::string_view name);
+    std::int32_t ExpectIntegerStatement(const Statement& st, std::istream& in,
+                                        std::string_view name);
+    double ExpectNumberStatement(const Statement& st, std::istream& in, std::string_view name);
+    // Requires a bare Token and converts it.
+    double ExpectNumberToken(const Statement& st, std::istream& in);
+
+    // Decimal integer at the start of text (leading white space and sign allowed, the rest
+    // ignored). "integer-expected" when there is none, "integer-out-of-range" beyond 32 bits.
+    std::int32_t ParseInteger(std::istream& in, std::string_view text);
+    // Decimal number at the start of text, converted independently of the locale (the rest
+    // ignored). "number-expected" when there is none, "number-out-of-range" when it does not fit
+    // a finite double (also "inf" and "nan"); values too small to represent become zero.
+    double ParseNumber(std::istream& in, std::string_view text);
+
+    // --- Statement writers (ParseTools.cpp) ---
+    // bracket false writes the bare inline form used inside a bracket (no line end). Every line
+    // end flushes the stream. Numbers are written independently of the locale.
+
+    void WriteStatement(StatementKind kind, std::string_view keyword, std::string_view value,
+                        std::ostream& out, bool bracket);
+    void WriteFormatVersion(std::ostream& out);
+    void WriteBlockStart(std::ostream& out, std::string_view name, bool bracket = true);
+    // Writes nothing when name is empty.
+    void WriteEndTag(std::ostream& out, std::string_view name);
+    void WriteStringStatement(std::ostream& out, std::string_view name, std::string_view value,
+                              bool bracket = true);
+    void WriteIntegerStatement(std::ostream& out, std::string_view name, std::int32_t value,
+                               bool bracket = true);
+    // The value in fixed notation with precision digits after the point.
+    void WriteNumberStatement(std::ostream& out, std::string_view name, double value,
+                              int precision, bool bracket = true);
+    void WriteNewLine(std::ostream& out);
+
+    // --- Data set files (Filer.cpp, see Filer.h) ---
+
+    std::int32_t LoadDataSet(const char* file, Data** out);
+    std::int32_t ReadDataSetFile(const char* file, Data** first, Data** second,
+                                 TKQstructure* error);
+    std::int32_t ReadDataSetHeader(std::istream& in, std::int32_t& inputs,
+                                   std::int32_t& expectedOutputs, std::int32_t& generatedOutputs,
+                                   std::int32_t& errors, std::int32_t& rows, Statement& last);
+    TLabelList* ReadLabelList(std::istream& in);
+    std::int32_t LoadDataSetChunk(const char* file, long& offset, std::int32_t count,
+                                  Data** first);
+    std::int32_t ReadDataSetChunk(const char* file, long& offset, std::int32_t count,
+                                  Data** first, Data** second);
+    std::int32_t WriteDataSetFile(const char* file, const Data* first, const Data* second,
+                                  TKQstructure* error);
+    std::int32_t WriteDataSetHeader(const char* file, std::int32_t inputs,
+                                    std::int32_t expectedOutputs, std::int32_t generatedOutputs,
+                                    std::int32_t errors, std::int32_t rows);
+    std::int32_t WriteDataSetRows(const char* file, const Data* first, const Data* second,
+                                  TKQstructure* error);
+    std::int32_t WriteDataSetTrailer(const char* file);
+    void WriteLabelList(std::ostream& out, const TLabelList* list);
+    TKQstructure* ProbeFileHeader(const char* file);
+
+private:
+    // Collects the next token; the view points into scratch or at a static text and stays valid
+    // until the next call.
+    std::string_view NextTokenView(std::istream& in);
+    [[noreturn]] void Fail(const char* message, std::istream& in);
+
+    char scratch[kScratchSize];
+};
+
+}  // namespace synapsor
