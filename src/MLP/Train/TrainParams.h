@@ -1,0 +1,15 @@
+// The learning parameters handed to the trainer: a "Params" structure with "LearningRate" and
+// "Momentum", a "WeightPenalty" (LWF :ForgettingRate :LearningRate) when forgetting is on, and
+// "batch" true in batch mode. The caller owns the returned structure.
+#pragma once
+
+#include <memory>
+
+#include "KQmessage/KQML.h"
+#include "MLP/Train/ParameterFile.h"
+
+namespace synapsor {
+
+std::unique_ptr<TKQstructure> BuildParams(const TrainSettings& settings);
+
+}  // namespace synapsor
