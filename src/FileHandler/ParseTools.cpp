@@ -24,14 +24,17 @@ constexpr std::array<unsigned char, 256> MakeClassTable() {
     for (int c = 0; c < 256; ++c) {
         table[c] = (c <= 32 || c >= 127 || c == ',') ? kSeparator : kOrdinary;
     }
-    for (const char* s = "[]/*=<>"; *s != '\0'; ++s) table[static_cast<unsigned char>(*s)] = kSpecial;
+    for (const char* s = "[]/*=<>"; *s != '\0'; ++s)
+        table[static_cast<unsigned char>(*s)] = kSpecial;
     return table;
 }
 constexpr std::array<unsigned char, 256> kClass = MakeClassTable();
 
 constexpr int kEof = std::char_traits<char>::eof();
 
-inline unsigned char ClassOf(int c) { return kClass[static_cast<unsigned char>(c)]; }
+inline unsigned char ClassOf(int c) {
+    return kClass[static_cast<unsigned char>(c)];
+}
 
 // The tokenizer reads the stream buffer directly: one virtual-free inline call per byte, no
 // sentry per character. Peeking with sgetc avoids any reliance on putting characters back.
@@ -44,14 +47,16 @@ std::streambuf& Buffer(std::istream& in) {
 // Consumes separators; returns the next byte without consuming it (kEof at the end).
 int SkipSeparators(std::streambuf& sb) {
     int c = sb.sgetc();
-    while (c != kEof && ClassOf(c) == kSeparator) c = sb.snextc();
+    while (c != kEof && ClassOf(c) == kSeparator)
+        c = sb.snextc();
     return c;
 }
 
 // Case-insensitive equality with the same upper-casing as strcasecmp, on texts that need not be
 // zero-terminated.
 bool SameWord(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
+    if (a.size() != b.size())
+        return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
         if (std::toupper(static_cast<unsigned char>(a[i])) !=
             std::toupper(static_cast<unsigned char>(b[i]))) {
@@ -64,7 +69,9 @@ bool SameWord(std::string_view a, std::string_view b) {
 bool IsScanSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // For a decimal number text that did not fit a double: true when its magnitude is large
 // (overflow), false when it is tiny (underflow).
@@ -73,7 +80,8 @@ bool IsOverflow(const char* p, const char* end) {
     bool significant = false;
     while (p < end && IsDigit(*p)) {
         if (*p != '0' || significant) {
-            if (significant) ++magnitude;
+            if (significant)
+                ++magnitude;
             significant = true;
         }
         ++p;
@@ -97,12 +105,15 @@ bool IsOverflow(const char* p, const char* end) {
     if (p < end && (*p == 'e' || *p == 'E')) {
         ++p;
         const bool negative = p < end && *p == '-';
-        if (p < end && (*p == '-' || *p == '+')) ++p;
+        if (p < end && (*p == '-' || *p == '+'))
+            ++p;
         while (p < end && IsDigit(*p)) {
-            if (exponent < 100000000) exponent = exponent * 10 + (*p - '0');
+            if (exponent < 100000000)
+                exponent = exponent * 10 + (*p - '0');
             ++p;
         }
-        if (negative) exponent = -exponent;
+        if (negative)
+            exponent = -exponent;
     }
     return magnitude + exponent > 0;
 }
@@ -113,15 +124,19 @@ void Put(std::ostream& out, std::string_view text) {
 
 }  // namespace
 
-void FileTools::Fail(const char* message, std::istream& in) { throw Error(message, &in, 0); }
+void FileTools::Fail(const char* message, std::istream& in) {
+    throw Error(message, &in, 0);
+}
 
 std::string_view FileTools::NextTokenView(std::istream& in) {
     static constexpr char kSpecials[] = "[]/*=<>";
     std::streambuf& sb = Buffer(in);
     for (;;) {
         int c = sb.sbumpc();
-        while (c != kEof && ClassOf(c) == kSeparator) c = sb.sbumpc();
-        if (c == kEof) return {};
+        while (c != kEof && ClassOf(c) == kSeparator)
+            c = sb.sbumpc();
+        if (c == kEof)
+            return {};
 
         if (ClassOf(c) == kSpecial) {
             const int follower = sb.sgetc();
@@ -141,17 +156,22 @@ std::string_view FileTools::NextTokenView(std::istream& in) {
         scratch[n++] = static_cast<char>(c);
         for (c = sb.sgetc(); c != kEof; c = sb.sgetc()) {
             const unsigned char cls = ClassOf(c);
-            if (cls == kSpecial) break;  // left in the stream for the next token
+            if (cls == kSpecial)
+                break;  // left in the stream for the next token
             sb.sbumpc();
-            if (cls == kSeparator) break;
-            if (n == sizeof scratch) Fail("Word too long", in);
+            if (cls == kSeparator)
+                break;
+            if (n == sizeof scratch)
+                Fail("Word too long", in);
             scratch[n++] = static_cast<char>(c);
         }
         return std::string_view(scratch, n);
     }
 }
 
-std::string FileTools::NextToken(std::istream& in) { return std::string(NextTokenView(in)); }
+std::string FileTools::NextToken(std::istream& in) {
+    return std::string(NextTokenView(in));
+}
 
 void FileTools::SkipComment(std::istream& in) {
     // Nesting is counted instead of recursing, so a run of openers cannot exhaust the stack.
@@ -161,9 +181,11 @@ void FileTools::SkipComment(std::istream& in) {
     int previous = ' ';
     for (;;) {
         const int c = sb.sbumpc();
-        if (c == kEof) Fail("Unexpected end of file during comment", in);
+        if (c == kEof)
+            Fail("Unexpected end of file during comment", in);
         if (previous == '*' && c == '/') {
-            if (--depth == 0) return;
+            if (--depth == 0)
+                return;
             previous = '*';
         } else if (previous == '/' && c == '*') {
             ++depth;
@@ -174,8 +196,7 @@ void FileTools::SkipComment(std::istream& in) {
     }
 }
 
-Statement FileTools::ReadStatement(std::string_view blockdef, std::istream& in,
-                                   bool continuation) {
+Statement FileTools::ReadStatement(std::string_view blockdef, std::istream& in, bool continuation) {
     Statement st;
     ReadStatement(blockdef, in, continuation, st);
     return st;
@@ -190,15 +211,19 @@ void FileTools::ReadStatement(std::string_view blockdef, std::istream& in, bool 
     for (;;) {  // repeats only after a skipped format-version line
         std::string_view t = NextTokenView(in);
         if (t.empty()) {
-            if (!blockdef.empty()) Fail("Unexpected end of file", in);
+            if (!blockdef.empty())
+                Fail("Unexpected end of file", in);
             out.kind = StatementKind::EndOfBlock;
             return;
         }
 
         if (t == "[" || continuation) {
-            if (!continuation) t = NextTokenView(in);
-            if (t.empty()) Fail("Unexpected end of file", in);
-            if (ClassOf(t[0]) == kSpecial) Fail("Unexpected special character", in);
+            if (!continuation)
+                t = NextTokenView(in);
+            if (t.empty())
+                Fail("Unexpected end of file", in);
+            if (ClassOf(t[0]) == kSpecial)
+                Fail("Unexpected special character", in);
             out.keyword.assign(t);
 
             // Between keyword, "=" and "]" only separators may stand (no comments).
@@ -215,8 +240,10 @@ void FileTools::ReadStatement(std::string_view blockdef, std::istream& in, bool 
             }
             sb.sbumpc();
             t = NextTokenView(in);
-            if (t.empty()) Fail("Unexpected end of file", in);
-            if (ClassOf(t[0]) == kSpecial) Fail("Unexpected special character", in);
+            if (t.empty())
+                Fail("Unexpected end of file", in);
+            if (ClassOf(t[0]) == kSpecial)
+                Fail("Unexpected special character", in);
             out.value.assign(t);
             out.kind = StatementKind::Assignment;
 
@@ -227,7 +254,8 @@ void FileTools::ReadStatement(std::string_view blockdef, std::istream& in, bool 
             }
             sb.sbumpc();
             if (!continuation && strcasecmp(out.keyword.c_str(), "FORMATVERSION") == 0) {
-                if (ParseNumber(in, out.value) > 1.0) Fail("Illegal Format Version", in);
+                if (ParseNumber(in, out.value) > 1.0)
+                    Fail("Illegal Format Version", in);
                 out.keyword.clear();
                 out.value.clear();
                 continue;
@@ -236,14 +264,18 @@ void FileTools::ReadStatement(std::string_view blockdef, std::istream& in, bool 
         }
 
         if (t == "[~") {
-            if (blockdef.empty()) Fail("End tag outside any block", in);
-            if (!SameWord(NextTokenView(in), blockdef)) Fail("Unexpected End Tag", in);
-            if (NextTokenView(in) != "]") Fail("Expected ']'", in);
+            if (blockdef.empty())
+                Fail("End tag outside any block", in);
+            if (!SameWord(NextTokenView(in), blockdef))
+                Fail("Unexpected End Tag", in);
+            if (NextTokenView(in) != "]")
+                Fail("Expected ']'", in);
             out.kind = StatementKind::EndOfBlock;
             return;
         }
 
-        if (t == "]") Fail("Unexpected ']' where a statement should begin", in);
+        if (t == "]")
+            Fail("Unexpected ']' where a statement should begin", in);
         out.kind = StatementKind::Token;
         out.keyword.assign(t);
         return;
@@ -253,7 +285,8 @@ void FileTools::ReadStatement(std::string_view blockdef, std::istream& in, bool 
 std::string FileTools::ExpectBlockStart(const Statement& st, std::istream& in,
                                         std::string_view name) {
     if (name.empty()) {
-        if (st.kind != StatementKind::Tag) Fail("start of block expected", in);
+        if (st.kind != StatementKind::Tag)
+            Fail("start of block expected", in);
     } else if (st.kind != StatementKind::Tag || !SameWord(st.keyword, name)) {
         throw Error("[" + std::string(name) + "] expected", &in, 0);
     }
@@ -261,7 +294,8 @@ std::string FileTools::ExpectBlockStart(const Statement& st, std::istream& in,
 }
 
 void FileTools::ExpectEndTag(const Statement& st, std::istream& in) {
-    if (st.kind != StatementKind::EndOfBlock) Fail("End Tag expected", in);
+    if (st.kind != StatementKind::EndOfBlock)
+        Fail("End Tag expected", in);
 }
 
 std::string FileTools::ExpectStringStatement(const Statement& st, std::istream& in,
@@ -290,49 +324,61 @@ double FileTools::ExpectNumberStatement(const Statement& st, std::istream& in,
 }
 
 double FileTools::ExpectNumberToken(const Statement& st, std::istream& in) {
-    if (st.kind != StatementKind::Token) Fail("Token (number) expected", in);
+    if (st.kind != StatementKind::Token)
+        Fail("Token (number) expected", in);
     return ParseNumber(in, st.keyword);
 }
 
 std::int32_t FileTools::ParseInteger(std::istream& in, std::string_view text) {
     std::size_t i = 0;
-    while (i < text.size() && IsScanSpace(text[i])) ++i;
+    while (i < text.size() && IsScanSpace(text[i]))
+        ++i;
     bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    if (i == text.size() || !IsDigit(text[i])) Fail("integer-expected", in);
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
+    if (i == text.size() || !IsDigit(text[i]))
+        Fail("integer-expected", in);
 
     constexpr std::int64_t kLimit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
     std::int64_t magnitude = 0;
     for (; i < text.size() && IsDigit(text[i]); ++i) {
         magnitude = magnitude * 10 + (text[i] - '0');
-        if (magnitude > kLimit) Fail("integer-out-of-range", in);
+        if (magnitude > kLimit)
+            Fail("integer-out-of-range", in);
     }
-    if (!negative && magnitude == kLimit) Fail("integer-out-of-range", in);
+    if (!negative && magnitude == kLimit)
+        Fail("integer-out-of-range", in);
     return static_cast<std::int32_t>(negative ? -magnitude : magnitude);
 }
 
 double FileTools::ParseNumber(std::istream& in, std::string_view text) {
     const char* p = text.data();
     const char* end = p + text.size();
-    while (p < end && IsScanSpace(*p)) ++p;
+    while (p < end && IsScanSpace(*p))
+        ++p;
     bool negative = false;
-    if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
-    if (p == end || *p == '+' || *p == '-') Fail("number-expected", in);
+    if (p < end && (*p == '+' || *p == '-'))
+        negative = *p++ == '-';
+    if (p == end || *p == '+' || *p == '-')
+        Fail("number-expected", in);
 
     // from_chars always uses "." as the decimal point, whatever the locale.
     double value = 0.0;
     const std::from_chars_result r = std::from_chars(p, end, value, std::chars_format::general);
-    if (r.ec == std::errc::invalid_argument) Fail("number-expected", in);
+    if (r.ec == std::errc::invalid_argument)
+        Fail("number-expected", in);
     if (r.ec == std::errc::result_out_of_range) {
-        if (IsOverflow(p, r.ptr)) Fail("number-out-of-range", in);
+        if (IsOverflow(p, r.ptr))
+            Fail("number-out-of-range", in);
         value = 0.0;
     }
-    if (!std::isfinite(value)) Fail("number-out-of-range", in);
+    if (!std::isfinite(value))
+        Fail("number-out-of-range", in);
     return negative ? -value : value;
 }
 
-void FileTools::WriteStatement(StatementKind kind, std::string_view keyword,
-                               std::string_view value, std::ostream& out, bool bracket) {
+void FileTools::WriteStatement(StatementKind kind, std::string_view keyword, std::string_view value,
+                               std::ostream& out, bool bracket) {
     switch (kind) {
         case StatementKind::FormatVersionLine:
             SYN_ASSERT(bracket);
@@ -341,7 +387,8 @@ void FileTools::WriteStatement(StatementKind kind, std::string_view keyword,
             WriteNewLine(out);
             return;
         case StatementKind::EndOfBlock:
-            if (keyword.empty()) return;
+            if (keyword.empty())
+                return;
             SYN_ASSERT(bracket);
             Put(out, "[~");
             Put(out, keyword);
@@ -399,8 +446,8 @@ void FileTools::WriteStringStatement(std::ostream& out, std::string_view name,
     WriteStatement(StatementKind::Assignment, name, value, out, bracket);
 }
 
-void FileTools::WriteIntegerStatement(std::ostream& out, std::string_view name,
-                                      std::int32_t value, bool bracket) {
+void FileTools::WriteIntegerStatement(std::ostream& out, std::string_view name, std::int32_t value,
+                                      bool bracket) {
     char text[16];
     const std::to_chars_result r = std::to_chars(text, text + sizeof text, value);
     WriteStatement(StatementKind::Assignment, name, std::string_view(text, r.ptr - text), out,
@@ -409,7 +456,8 @@ void FileTools::WriteIntegerStatement(std::ostream& out, std::string_view name,
 
 void FileTools::WriteNumberStatement(std::ostream& out, std::string_view name, double value,
                                      int precision, bool bracket) {
-    if (precision < 0) precision = 6;  // as "%.*f" treats a negative precision
+    if (precision < 0)
+        precision = 6;  // as "%.*f" treats a negative precision
     // Room for the 309 integer digits of the largest double, sign, point and the fraction; the
     // stack buffer serves every everyday precision without allocating.
     const std::size_t size = static_cast<std::size_t>(precision) + 320;

@@ -35,7 +35,7 @@ struct Statement {
 };
 
 class FileTools {
-public:
+  public:
     using Error = FileToolsError;
 
     // Longest word the tokenizer accepts; a longer one is rejected with "Word too long".
@@ -99,8 +99,8 @@ public:
     void WriteIntegerStatement(std::ostream& out, std::string_view name, std::int32_t value,
                                bool bracket = true);
     // The value in fixed notation with precision digits after the point.
-    void WriteNumberStatement(std::ostream& out, std::string_view name, double value,
-                              int precision, bool bracket = true);
+    void WriteNumberStatement(std::ostream& out, std::string_view name, double value, int precision,
+                              bool bracket = true);
     void WriteNewLine(std::ostream& out);
 
     // --- Data set files (Filer.cpp, see Filer.h) ---
@@ -112,10 +112,9 @@ public:
                                    std::int32_t& expectedOutputs, std::int32_t& generatedOutputs,
                                    std::int32_t& errors, std::int32_t& rows, Statement& last);
     TLabelList* ReadLabelList(std::istream& in);
-    std::int32_t LoadDataSetChunk(const char* file, long& offset, std::int32_t count,
-                                  Data** first);
-    std::int32_t ReadDataSetChunk(const char* file, long& offset, std::int32_t count,
-                                  Data** first, Data** second);
+    std::int32_t LoadDataSetChunk(const char* file, long& offset, std::int32_t count, Data** first);
+    std::int32_t ReadDataSetChunk(const char* file, long& offset, std::int32_t count, Data** first,
+                                  Data** second);
     std::int32_t WriteDataSetFile(const char* file, const Data* first, const Data* second,
                                   TKQstructure* error);
     std::int32_t WriteDataSetHeader(const char* file, std::int32_t inputs,
@@ -127,7 +126,7 @@ public:
     void WriteLabelList(std::ostream& out, const TLabelList* list);
     TKQstructure* ProbeFileHeader(const char* file);
 
-private:
+  private:
     // Collects the next token; the view points into scratch or at a static text and stays valid
     // until the next call.
     std::string_view NextTokenView(std::istream& in);
