@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,7 @@
 namespace synapsor {
 
 class Data;
+class TBasicNetwork;
 class TKQstructure;
 class TLabelList;
 
@@ -102,6 +104,17 @@ class FileTools {
     void WriteNumberStatement(std::ostream& out, std::string_view name, double value, int precision,
                               bool bracket = true);
     void WriteNewLine(std::ostream& out);
+
+    // --- Network files (NetworkFile.cpp, see NetworkFile.h) ---
+
+    // The network described by the file or stream; the caller owns it. error, when given, is
+    // released on entry and never filled. Faults in the text throw Error.
+    std::unique_ptr<TBasicNetwork> ReadNetworkFile(const char* file, TKQstructure* error = nullptr);
+    std::unique_ptr<TBasicNetwork> ReadNetwork(std::istream& in, TKQstructure* error = nullptr);
+    // Writes network in the network file format; error is treated as by the readers. A file that
+    // cannot be created or written throws Error.
+    void WriteNetworkFile(const char* file, TBasicNetwork* network, TKQstructure* error = nullptr);
+    void WriteNetwork(std::ostream& out, TBasicNetwork* network, TKQstructure* error = nullptr);
 
     // --- Data set files (Filer.cpp, see Filer.h) ---
 
