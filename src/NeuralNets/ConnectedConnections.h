@@ -1,7 +1,8 @@
 // The fully connected weight matrix ("FullyConnected"): every from-neuron is connected to every
 // to-neuron and every weight is trainable; there are no flag bytes. Storage runs to-major:
 // weight (from, to) is index_weights[to][from]. GetWeights/SetWeights run from-major (from outer,
-// to inner), unlike the visiting order of Iterate (to outer, from inner).
+// to inner), unlike the visiting order of Iterate (to outer, from inner). Every operation that
+// walks the storage first checks that the owner's layers still have the storage's shape.
 #pragma once
 
 #include <vector>
@@ -11,7 +12,7 @@
 namespace synapsor {
 
 class TConnectedConnections : public TBasicConnections {
-public:
+  public:
     TConnectedConnections(TBasicNetwork* owner, int fromLayer, int toLayer);
 
     int GetNumWeights(int maskFilter) override;
@@ -48,8 +49,19 @@ public:
     std::vector<double> array_weights;
     std::vector<double*> index_weights;
 
-private:
+  private:
+    // A matrix of the given shape and weights (to-major), for Clone: it does not read the owner's
+    // layers, which may not be complete yet while a network is being copied.
+    TConnectedConnections(TBasicNetwork* owner, int fromLayer, int toLayer, int nFrom, int nTo,
+                          std::vector<double> weights);
     void Reshape(int nFrom, int nTo, std::vector<double>&& weights);
+    // Fatal internal check unless the storage has the shape of the owner's two layers: the loops
+    // over storage also index the layers' value arrays.
+    void CheckShape() const;
+
+    // The shape the storage was built for; it follows the layers through the resize operations.
+    int numFrom = 0;
+    int numTo = 0;
 };
 
 }  // namespace synapsor
