@@ -11,7 +11,7 @@ namespace synapsor {
 class TConnectedNetwork;
 
 class TArcsIterator {
-public:
+  public:
     virtual ~TArcsIterator() = default;
     virtual int GetFromLayer() = 0;
     virtual int GetToLayer() = 0;
@@ -30,29 +30,31 @@ public:
 };
 
 class TInAllArcsIterator : public TArcsIterator {
-public:
+  public:
     explicit TInAllArcsIterator(TConnectedNetwork* net) : network(net) {}
     virtual void Start(int /*toLayer*/, int /*toNode*/) {}
     // Starts on the neuron's own layerNum and nodeNum.
     void Start(const TBasicNeuron* neuron) { Start(neuron->layerNum, neuron->nodeNum); }
 
-protected:
+  protected:
     TConnectedNetwork* network;
 };
 
 class TInLayerArcsIterator : public TArcsIterator {
-public:
+  public:
     explicit TInLayerArcsIterator(TConnectedNetwork* net) : network(net) {}
     virtual void Start(int /*toLayer*/, int /*toNode*/, int /*fromLayer*/) {}
 
-protected:
+  protected:
     TConnectedNetwork* network;
 };
 
 // Walks from-layers in increasing order (skipping unconnected pairs and empty layers), and
-// inside each from-neuron in increasing order, whatever the weights' flags.
+// inside each from-neuron in increasing order, whatever the weights' flags. Prev walks back the
+// same way. A walk that ran off either end stays there (Next and Prev answer false beyond it) and
+// comes back onto the last (first) arc with the opposite step.
 class TConnInAllArcsIterator : public TInAllArcsIterator {
-public:
+  public:
     explicit TConnInAllArcsIterator(TConnectedNetwork* net) : TInAllArcsIterator(net) {}
     using TInAllArcsIterator::Start;
     void Start(int toLayer, int toNode) override;
@@ -76,10 +78,14 @@ public:
     double* weight = nullptr;
     int lastFromNode = -1;
     TBasicConnections* conns = nullptr;
+
+  private:
+    // Stands on from-neuron `node` of the current from-layer, whose matrix is `conns`.
+    void StandOn(int node);
 };
 
 class TConnInLayerArcsIterator : public TInLayerArcsIterator {
-public:
+  public:
     explicit TConnInLayerArcsIterator(TConnectedNetwork* net) : TInLayerArcsIterator(net) {}
     // The pair (fromLayer to toLayer) must be connected.
     void Start(int toLayer, int toNode, int fromLayer) override;
@@ -105,7 +111,9 @@ public:
     int lastFromNode = -1;
     TBasicConnections* conns = nullptr;
 
-private:
+  private:
+    void StandOn(int node);  // as in TConnInAllArcsIterator
+
     bool started = false;
 };
 
