@@ -2,7 +2,9 @@
 // restored and frozen against training. Beside every weight it keeps a flag byte
 // (FMaskExists | FMaskTrainable). Storage runs to-major: weight (from, to) is
 // index_weights[to][from], its flag byte index_masks[to][from]. A new matrix has every weight
-// 0.0 and every flag FMaskAll.
+// 0.0 and every flag FMaskAll. The matrix remembers the shape of its own storage, so that a
+// self-connection (from-layer == to-layer) resizes correctly when its layer has already changed
+// size: Insert/Remove of a from- or to-neuron always grow or shrink that stored shape by one.
 #pragma once
 
 #include <vector>
@@ -12,7 +14,7 @@
 namespace synapsor {
 
 class TPrunedConnections : public TBasicConnections {
-public:
+  public:
     TPrunedConnections(TBasicNetwork* owner, int fromLayer, int toLayer);
 
     void Randomize(double lo, double hi) override;
@@ -41,6 +43,7 @@ public:
     // `attached`; otherwise they are pruned (weight 0.0, flag 0) and nothing is drawn.
     void InsertFromNeuron(int index, double lo, double hi, bool attached) override;
     void InsertToNeuron(int index, double lo, double hi, bool attached) override;
+    // Weights and masks with the shape of the storage.
     TWeightStorage GetStorage() override;
 
     std::vector<double> array_weights;
@@ -48,10 +51,17 @@ public:
     std::vector<unsigned char> array_masks;
     std::vector<unsigned char*> index_masks;
 
-private:
+  private:
+    // The deep copy behind Clone: takes the shape and contents of `source`, not the owner's layers.
+    TPrunedConnections(TBasicNetwork* owner, const TPrunedConnections& source);
+    // Fatal internal check that the storage matches the current sizes of the two layers.
+    void CheckShape() const;
     // Installs new arrays of nFrom x nTo and points the row indexes at them.
     void Reshape(int nFrom, int nTo, std::vector<double>&& weights,
                  std::vector<unsigned char>&& masks);
+
+    int storedFrom = 0;  // shape of the storage: storedTo rows of storedFrom weights
+    int storedTo = 0;
 };
 
 }  // namespace synapsor
