@@ -48,6 +48,7 @@ class FileTools {
     static constexpr std::int32_t FILE_OPEN_FAILED = -81;
     static constexpr std::int32_t FORMAT_ERROR = -82;
     static constexpr std::int32_t DATA_MISMATCH = -83;
+    static constexpr std::int32_t FILE_WRITE_FAILED = -84;
 
     // --- Tokenizer and statement reader (ParseTools.cpp) ---
 
@@ -116,28 +117,43 @@ class FileTools {
     void WriteNetworkFile(const char* file, TBasicNetwork* network, TKQstructure* error = nullptr);
     void WriteNetwork(std::ostream& out, TBasicNetwork* network, TKQstructure* error = nullptr);
 
-    // --- Data set files (Filer.cpp, see Filer.h) ---
+    // --- Data set files (Filer.cpp; include FileHandler/Filer.h to use them) ---
+    // Readers hand new data sets to the caller through the unique_ptr outputs; a data set is
+    // stored there as soon as it is created, so it stays with the caller when an error is thrown.
+    // The error structure arguments are accepted for compatibility and released unread.
 
-    std::int32_t LoadDataSet(const char* file, Data** out);
-    std::int32_t ReadDataSetFile(const char* file, Data** first, Data** second,
-                                 TKQstructure* error);
+    std::int32_t LoadDataSet(const char* file, std::unique_ptr<Data>& out);
+    std::int32_t ReadDataSetFile(const char* file, std::unique_ptr<Data>& first,
+                                 std::unique_ptr<Data>& second,
+                                 std::unique_ptr<TKQstructure> error = nullptr);
+    // Reads the header statements after the DataSet tag. last receives the statement that ended
+    // the header. Counts given as "Labels" are -1; rows stays -1 when no Rows statement is read.
     std::int32_t ReadDataSetHeader(std::istream& in, std::int32_t& inputs,
                                    std::int32_t& expectedOutputs, std::int32_t& generatedOutputs,
                                    std::int32_t& errors, std::int32_t& rows, Statement& last);
-    TLabelList* ReadLabelList(std::istream& in);
-    std::int32_t LoadDataSetChunk(const char* file, long& offset, std::int32_t count, Data** first);
-    std::int32_t ReadDataSetChunk(const char* file, long& offset, std::int32_t count, Data** first,
-                                  Data** second);
-    std::int32_t WriteDataSetFile(const char* file, const Data* first, const Data* second,
-                                  TKQstructure* error);
+    TLabelList ReadLabelList(std::istream& in);
+    // offset is the byte position of the first row to read, counted from just after the Data
+    // tag; on success it is moved past the rows read. count must not exceed the rows left.
+    std::int32_t LoadDataSetChunk(const char* file, long& offset, std::int32_t count,
+                                  std::unique_ptr<Data>& first);
+    std::int32_t ReadDataSetChunk(const char* file, long& offset, std::int32_t count,
+                                  std::unique_ptr<Data>& first, std::unique_ptr<Data>& second);
+
+    // The writers return FILE_WRITE_FAILED when the file cannot be created or written. The rows
+    // of a data set are written oldest first.
+    std::int32_t WriteDataSetFile(const char* file, Data* first, Data* second,
+                                  std::unique_ptr<TKQstructure> error = nullptr);
     std::int32_t WriteDataSetHeader(const char* file, std::int32_t inputs,
                                     std::int32_t expectedOutputs, std::int32_t generatedOutputs,
                                     std::int32_t errors, std::int32_t rows);
-    std::int32_t WriteDataSetRows(const char* file, const Data* first, const Data* second,
-                                  TKQstructure* error);
+    std::int32_t WriteDataSetRows(const char* file, Data* first, Data* second,
+                                  std::unique_ptr<TKQstructure> error = nullptr);
     std::int32_t WriteDataSetTrailer(const char* file);
+    // A null list is written as an empty one.
     void WriteLabelList(std::ostream& out, const TLabelList* list);
-    TKQstructure* ProbeFileHeader(const char* file);
+    // (data :rows R :inputs I :actual-outputs O :calc-outputs G :errors E), (network), or an
+    // error report (file-read-error, bad-header, or unknown-header with :header NAME).
+    std::unique_ptr<TKQstructure> ProbeFileHeader(const char* file);
 
   private:
     // Collects the next token; the view points into scratch or at a static text and stays valid
