@@ -1,0 +1,108 @@
+#include "NeuralNets/Connections.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include "CoreTestNets.h"
+#include "NeuralNets/Visitors.h"
+
+namespace synapsor {
+namespace {
+
+// Records every visit as (from, to, weight).
+struct TRecorder : TIterateObj {
+    void Visit() override { seen.push_back({from, to, *weight}); }
+    struct TSeen {
+        int from, to;
+        double w;
+    };
+    std::vector<TSeen> seen;
+};
+
+TEST(ConnectionsTest, EmptyConnectionsAnswerNothing) {
+    auto net = MakeLinearNet({1, 2, 3});
+    TBasicConnections* c = net->GetConnections(1, 2);
+    EXPECT_FALSE(c->IsConnected());
+    EXPECT_FALSE(c->IsValid(0, 0));
+    EXPECT_FALSE(c->IsTrainable(1, 2));
+    EXPECT_EQ(c->GetNumWeights(FMaskExists), 0);
+    EXPECT_EQ(c->GetNumWeights(0), 0);
+    double buffer[1] = {7.0};
+    EXPECT_EQ(c->GetWeights(buffer, FMaskExists), 0);
+    EXPECT_EQ(c->SetWeights(buffer, FMaskExists), 0);
+    EXPECT_EQ(buffer[0], 7.0);
+    EXPECT_STREQ(c->GetConnectionsNType(), "Empty");
+    EXPECT_EQ(c->GetConnectionsNType(), net->GetConnections(0, 0)->GetConnectionsNType());
+    EXPECT_EQ(c->GetFlags(0, 0), FMaskAll);
+    EXPECT_TRUE(c->GetAllFlags().empty());
+
+    TRecorder v;
+    c->Iterate(v, FMaskExists);
+    c->IterateTo(v, 0, FMaskExists);
+    c->IterateFrom(v, 0, FMaskExists);
+    EXPECT_TRUE(v.seen.empty());
+
+    double net3[3] = {1.0, 2.0, 3.0};
+    c->AddNetInputs(net3);
+    EXPECT_EQ(net3[2], 3.0);
+
+    // Flags that describe "every weight there" are accepted and ignored.
+    c->SetFlags(0, 0, FMaskAll);
+    c->SetFlags(0, 0, FMaskExists);
+
+    TBasicConnections* copy = c->Clone(net.get());
+    EXPECT_STREQ(copy->GetConnectionsNType(), "Empty");
+    EXPECT_EQ(copy->GetFromLayer(), 1);
+    EXPECT_EQ(copy->GetToLayer(), 2);
+    copy->Destroy();
+}
+
+TEST(ConnectionsDeathTest, UnsupportedOperationsAreFatal) {
+    auto net = MakeLinearNet({1, 2, 3});
+    TBasicConnections* c = net->GetConnections(1, 2);
+    EXPECT_DEATH(c->GetWeight(0, 0), "Assertion failed: false");
+    EXPECT_DEATH(c->Prune(0, 0), "Assertion failed: false, file .*Connections");
+    EXPECT_DEATH(c->SetUntrainable(0, 0), "Assertion failed: false");
+    EXPECT_DEATH(c->SetFlags(0, 0, 2),
+                 "Assertion failed: \\(val==FMaskAll\\) \\|\\| \\(val==FMaskExists\\)");
+    EXPECT_DEATH(c->SetFlags(0, 0, 0), "Assertion failed: \\(val==FMaskAll\\)");
+}
+
+TEST(ConnectionsTest, FilterOneAlsoSelectsFrozenWeights) {
+    EXPECT_TRUE(PassesFilter(FMaskAll, 0));
+    EXPECT_TRUE(PassesFilter(FMaskAll, FMaskExists));
+    EXPECT_TRUE(PassesFilter(FMaskExists, FMaskExists));
+    EXPECT_FALSE(PassesFilter(FMaskExists, 0));
+    EXPECT_FALSE(PassesFilter(FMaskExists, FMaskAll));
+    EXPECT_FALSE(PassesFilter(FMaskTrainable, FMaskExists));
+    EXPECT_FALSE(PassesFilter(FMaskTrainable, 0));
+    EXPECT_FALSE(PassesFilter(0, FMaskExists));
+    for (unsigned char flags = 0; flags < 4; ++flags) {
+        EXPECT_EQ(PassesFilter(flags, FMaskAll), PassesFilter(flags, 0)) << int(flags);
+        EXPECT_EQ(PassesFilter(flags, 7), PassesFilter(flags, 0)) << int(flags);
+    }
+}
+
+TEST(ConnectionsTest, RandomWeightStaysInItsRange) {
+    std::srand(5);
+    const int r = std::rand() % 32767;
+    std::srand(5);
+    // With the range 0 .. 32767 the weight is the drawn remainder itself.
+    EXPECT_NEAR(RandomWeight(0.0, 32767.0), r, 1e-9);
+    for (int k = 0; k < 2000; ++k) {
+        const double w = RandomWeight(-0.5, 1.5);
+        EXPECT_GE(w, -0.5);
+        EXPECT_LE(w, -0.5 + 32766.0 / 32767.0 * 2.0);
+    }
+    // lo == hi still draws a number.
+    std::srand(9);
+    const int first = std::rand();
+    std::srand(9);
+    EXPECT_EQ(RandomWeight(0.25, 0.25), 0.25);
+    EXPECT_NE(std::rand(), first);
+}
+
+}  // namespace
+}  // namespace synapsor
