@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <fstream>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -38,13 +39,19 @@ struct Layout {
     }
 };
 
-// Bytes from the read position to the end of the file.
+// Bytes from the read position to the end of the file; unlimited when the file cannot be
+// positioned (a pipe), where only the end of input bounds the rows.
 long long Remaining(std::istream& in) {
     const std::streampos here = in.tellg();
+    if (here == std::streampos(-1))
+        return std::numeric_limits<long long>::max();
     in.seekg(0, std::ios::end);
     const std::streampos end = in.tellg();
     in.seekg(here);
-    SYN_ASSERT(here != std::streampos(-1) && end != std::streampos(-1));
+    if (end == std::streampos(-1) || !in) {
+        in.clear();
+        return std::numeric_limits<long long>::max();
+    }
     return end > here ? static_cast<long long>(end - here) : 0;
 }
 
@@ -292,6 +299,8 @@ std::int32_t FileTools::ReadDataSetChunk(const char* file, long& offset, std::in
     const Layout layout = OpenDataBlock(*this, in, dataSetName, dataName);
     const std::streampos start = in.tellg();
     in.seekg(start + static_cast<std::streamoff>(offset));
+    if (start == std::streampos(-1) || !in)
+        Fail("Data set file cannot be positioned", in);
     if (layout.HasFirst() || layout.HasSecond()) {
         CheckRowsFit(in, layout, count, "Rows requested exceed the values left in the file");
     }
