@@ -120,8 +120,8 @@ TEST_F(FilerTest, HeaderOrderAndRows) {
     EXPECT_EQ(first->MbrNdxRows, 2);
     EXPECT_EQ(second, nullptr);
     // A count below -1 counts as 0: the rows then hold three inputs each.
-    WriteText(TwoRowsWith("[Inputs = 2]\n[ExpectedOutputs = 1]",
-                          "[Inputs = 3]\n[ExpectedOutputs = -4]"));
+    WriteText(
+        TwoRowsWith("[Inputs = 2]\n[ExpectedOutputs = 1]", "[Inputs = 3]\n[ExpectedOutputs = -4]"));
     ASSERT_EQ(tools.ReadDataSetFile(path.c_str(), first, second), FileTools::SUCCESS);
     EXPECT_EQ(first->MbrNdxOutputs, 0);
     EXPECT_EQ(In(*first, 0, 2), -2.0);
