@@ -7,7 +7,7 @@
 namespace synapsor {
 
 class TConnectedNetwork : public TBasicNetwork {
-public:
+  public:
     TConnectedNetwork() = default;  // no set-up: a derived class calls Init
     // Init(n_layers) only; the caller fills the layers.
     explicit TConnectedNetwork(int n_layers);
