@@ -9,7 +9,7 @@ namespace synapsor {
 class TKQstructure;
 
 class TErrorObj {
-public:
+  public:
     explicit TErrorObj(int outputs) : numOutputs(outputs) {}
     virtual ~TErrorObj() = default;
 
@@ -20,15 +20,14 @@ public:
 
     // The value of the weight penalty `penalty` (head "NONE", "QUADPENALTY" or "LWF"; null means
     // none) for the given weights, times `scale`.
-    double CalcPenalty(int numWeights, const double* weights, TKQstructure* penalty,
-                       double scale);
+    double CalcPenalty(int numWeights, const double* weights, TKQstructure* penalty, double scale);
 
     int numOutputs;
     int numPatterns = 0;
 };
 
 class TErrorRMSObj : public TErrorObj {
-public:
+  public:
     explicit TErrorRMSObj(int outputs) : TErrorObj(outputs) {}
     void Reset() override;
     void AddPattern(const double* target, const double* output) override;
@@ -39,7 +38,7 @@ public:
 };
 
 class TErrorCrossEntropyObj : public TErrorObj {
-public:
+  public:
     explicit TErrorCrossEntropyObj(int outputs) : TErrorObj(outputs) {}
     void Reset() override;
     void AddPattern(const double* target, const double* output) override;

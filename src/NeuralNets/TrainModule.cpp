@@ -1,3 +1,287 @@
 #include "NeuralNets/TrainModule.h"
 
-namespace synapsor {}  // namespace synapsor
+#include <algorithm>
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "Common/Assert.h"
+#include "Common/Exceptions.h"
+#include "Common/StrCase.h"
+#include "DataObject/Data.h"
+#include "KQmessage/KQML.h"
+#include "NeuralNets/ErrorObj.h"
+#include "NeuralNets/TrainVisitors.h"
+
+namespace synapsor {
+
+namespace {
+
+const char* const kTrainEpoch = "TTrainModule::TrainEpoch";
+
+// The number stored under `keyword` (compared without regard to case), or `absent`.
+double NumberOr(const TKQstructure* params, const char* keyword, double absent) {
+    const TKQstructure* v = params->FindValue(keyword);
+    return v ? ToNumber(v->GetHead()) : absent;
+}
+
+}  // namespace
+
+TTrainModule::TTrainModule(TBasicNetwork* net) : network(net) {
+    if (net == nullptr) {
+        throw TException("Null network pointer", "Bad Parameter", "TTrainModule::TTrainModule");
+    }
+    gradient = std::make_unique<TBasicNetwork>(*network);
+    gradient->RandomizeWeights(0.0, 0.0);
+    lastChange = std::make_unique<TBasicNetwork>(*network);
+    lastChange->RandomizeWeights(0.0, 0.0);
+}
+
+TTrainModule::~TTrainModule() = default;
+
+double TTrainModule::TrainToThreshold(Data* data, TKQstructure* params, int* epochs) {
+    if (params == nullptr || epochs == nullptr) {
+        throw TException("Null parameter or epoch count pointer", "Bad Parameter",
+                         "TTrainModule::TrainToThreshold");
+    }
+    const double threshold = NumberOr(params, "THRESHOLD", 0.0);
+    double result = 0.0;
+    for (int i = 0; i < *epochs; i++) {
+        result = TrainEpoch(data, params);
+        if (result < threshold) {
+            *epochs = i;
+            return result;
+        }
+    }
+    return result;
+}
+
+void TTrainModule::UpdateWeights(TKQstructure* /*params*/) {
+    SYN_ASSERT(false);
+}
+
+void TTrainModule::CheckData(Data* data, int* deliveredInputs) {
+    if (data == nullptr)
+        throw TException("Null data pointer", "Bad Parameter", kTrainEpoch);
+    if (data->MbrNdxRows <= 0 || data->MbrNdxDataRows <= 0) {
+        throw TException("The training data set holds no rows", "Bad Parameter", kTrainEpoch);
+    }
+    int selected = 0;
+    std::unique_ptr<int[]> cols;
+    data->GetInputFeatures(&selected, &cols);
+    const int delivered = selected > 0 ? selected : data->MbrNdxInputs;
+    const int inputNodes = network->GetLayer(network->GetInLayer())->numNodes;
+    if (delivered != inputNodes) {
+        const std::string message = "The data set delivers " + std::to_string(delivered) +
+                                    (selected > 0 ? " selected inputs" : " inputs") +
+                                    " per row but the network's input layer has " +
+                                    std::to_string(inputNodes) + " neurons";
+        throw TException(message.c_str(), "Bad Parameter", kTrainEpoch);
+    }
+    const int outputNodes = network->GetLayer(network->GetOutLayer())->numNodes;
+    if (data->MbrNdxOutputs != outputNodes) {
+        const std::string message = "The data set has " + std::to_string(data->MbrNdxOutputs) +
+                                    " outputs per row but the network's output layer has " +
+                                    std::to_string(outputNodes) + " neurons";
+        throw TException(message.c_str(), "Bad Parameter", kTrainEpoch);
+    }
+    *deliveredInputs = delivered;
+}
+
+double TTrainModule::TrainEpoch(Data* data, TKQstructure* params) {
+    if (params == nullptr)
+        throw TException("Null parameter pointer", "Bad Parameter", kTrainEpoch);
+    const TKQstructure* batchValue = params->FindValue("BATCH");
+    const bool batch = batchValue != nullptr && strcasecmp(batchValue->GetHead(), "TRUE") == 0;
+    int errorFunction = MeanSquaredError;
+    if (const TKQstructure* word = params->FindValue("ERRORFUNCTION")) {
+        if (strcasecmp(word->GetHead(), "CROSSENTROPY") == 0) {
+            errorFunction = CrossEntropy;
+        } else if (strcasecmp(word->GetHead(), "MEANSQUAREDERROR") != 0) {
+            SYN_ASSERT(false);  // the driver only ever writes the two words above
+        }
+    }
+    const double penaltyRate = NumberOr(params, "LEARNINGRATE", 1.0);
+
+    // Everything that can be rejected is checked before the structure or the network changes.
+    int deliveredInputs = 0;
+    CheckData(data, &deliveredInputs);
+    TKQstructure* penalty = params->FindValue("WEIGHTPENALTY");
+    if (penalty != nullptr)
+        CheckPenalty(penalty, penaltyRate);
+    if (penalty == nullptr) {
+        params->SetValue("WEIGHTPENALTY", std::make_unique<TKQstructure>("NONE"));
+        penalty = params->FindValue("WEIGHTPENALTY");
+    }
+    const bool usePenalty = strcasecmp(penalty->GetHead(), "NONE") != 0;
+
+    std::unique_ptr<TErrorObj> error;
+    if (errorFunction == MeanSquaredError) {
+        error = std::make_unique<TErrorRMSObj>(data->MbrNdxOutputs);
+    } else {
+        error = std::make_unique<TErrorCrossEntropyObj>(data->MbrNdxOutputs);
+    }
+    inputBuffer.resize(static_cast<std::size_t>(deliveredInputs));
+    targetBuffer.resize(static_cast<std::size_t>(data->MbrNdxOutputs));
+    double* input = inputBuffer.data();
+    double* target = targetBuffer.data();
+
+    data->MbrNdxCurrent = data->MbrNdxLast;
+    const int n = data->MbrNdxRows;
+    if (batch) {
+        gradient->RandomizeWeights(0.0, 0.0);
+        for (int i = 0; i < n; i++) {
+            data->GetNext(input, target, nullptr);
+            TrainPattern(input, target, errorFunction, error.get());
+        }
+        if (usePenalty)
+            AddPenaltyGradient(penalty, n, n, penaltyRate);
+        UpdateWeights(params);
+    } else {
+        for (int i = 0; i < n; i++) {
+            gradient->RandomizeWeights(0.0, 0.0);
+            data->GetNext(input, target, nullptr);
+            TrainPattern(input, target, errorFunction, error.get());
+            if (usePenalty)
+                AddPenaltyGradient(penalty, 1, n, penaltyRate);
+            UpdateWeights(params);
+        }
+    }
+
+    if (usePenalty) {
+        const int count = network->GetNumWeights(0);
+        weightBuffer.resize(static_cast<std::size_t>(count));
+        network->GetWeights(weightBuffer.data(), 0);
+        error->AddPenalty(count, weightBuffer.data(), penalty);
+    }
+    return error->GetError();
+}
+
+void TTrainModule::TrainPattern(const double* input, const double* target, int errorFunction,
+                                TErrorObj* error) {
+    ClearErrors();
+    ComputeOutputErrors(input, target, error);
+    BackPropagate(errorFunction);
+}
+
+void TTrainModule::ClearErrors() {
+    const int n = gradient->GetNumLayers();
+    for (int i = 0; i < n; i++) {
+        std::vector<double>& values = gradient->GetLayer(i)->values;
+        std::fill(values.begin(), values.end(), 0.0);
+    }
+}
+
+void TTrainModule::ComputeOutputErrors(const double* input, const double* target,
+                                       TErrorObj* error) {
+    const int outLayer = network->GetOutLayer();
+    const int numOut = network->GetLayer(outLayer)->numNodes;
+    outputBuffer.resize(static_cast<std::size_t>(numOut));
+    double* output = outputBuffer.data();
+    network->Recall(input, output);
+    if (error != nullptr)
+        error->AddPattern(target, output);
+    double* e = gradient->GetLayer(outLayer)->values.data();
+    for (int k = 0; k < numOut; k++)
+        e[k] = output[k] - target[k];
+}
+
+void TTrainModule::BackPropagate(int errorFunction) {
+    for (int layer = network->GetNumLayers() - 1; layer >= 0; layer--) {
+        BackPropagateLayer(layer, errorFunction);
+    }
+}
+
+void TTrainModule::BackPropagateLayer(int layer, int errorFunction) {
+    TBasicLayer* errLayer = gradient->GetLayer(layer);
+    ActFunction fn = errLayer->GetActFunction();
+    // clang-format off
+    SYN_ASSERT(fn!= NULL);
+    // clang-format on
+
+    double* e = errLayer->values.data();
+    const double* o = network->GetLayer(layer)->values.data();
+    const int nodes = errLayer->numNodes;
+    if (errorFunction == CrossEntropy && layer == network->GetOutLayer()) {
+        // With cross-entropy and sigmoid outputs, output - target already is the delta.
+        SYN_ASSERT(fn == ActSigmoid);
+    } else {
+        switch (GetDerivativeKind(fn)) {
+            case TDerivativeKind::Linear:
+                break;
+            case TDerivativeKind::LinearGain:
+                for (int k = 0; k < nodes; k++) {
+                    e[k] = errLayer->GetNeuron(k)->GetGain() * e[k];
+                }
+                break;
+            case TDerivativeKind::Sigmoid:
+                for (int k = 0; k < nodes; k++)
+                    e[k] = (1.0 - o[k]) * o[k] * e[k];
+                break;
+            case TDerivativeKind::Tanh:
+                for (int k = 0; k < nodes; k++)
+                    e[k] = (1.0 - o[k] * o[k]) * e[k];
+                break;
+            case TDerivativeKind::SigmoidGain:
+                for (int k = 0; k < nodes; k++) {
+                    e[k] = errLayer->GetNeuron(k)->GetGain() * (1.0 - o[k]) * o[k] * e[k];
+                }
+                break;
+            case TDerivativeKind::TanhGain:
+                for (int k = 0; k < nodes; k++) {
+                    e[k] = errLayer->GetNeuron(k)->GetGain() * (1.0 - o[k] * o[k]) * e[k];
+                }
+                break;
+            case TDerivativeKind::None:
+                // No derivative known: the layer cannot pass errors further down.
+                fn = ActError;
+                break;
+        }
+    }
+
+    TIterateObj2ErrorsAndDeltas visitor;
+    for (int from = layer - 1; from >= 0; from--) {
+        TBasicConnections* conns = network->GetConnections(from, layer);
+        if (!conns->IsConnected())
+            continue;
+        SYN_ASSERT(fn != ActError);
+        double* errorsBelow = gradient->GetLayer(from)->values.data();
+        const double* outputsBelow = network->GetLayer(from)->values.data();
+        Iterate2Trainable(conns, gradient.get(), visitor, [&](double& w, double& g, int j, int i) {
+            TIterateObj2ErrorsAndDeltas::Step(w, g, e[i], errorsBelow[j], outputsBelow[j]);
+        });
+    }
+}
+
+void TTrainModule::ApplyWeightChanges(double learningRate, double momentum) {
+    const int n = network->GetNumLayers();
+    TIterateObj2Update update(learningRate);
+    TIterateObj3UpdateMomentum withMomentum(learningRate, momentum);
+    for (int from = 0; from < n; from++) {
+        for (int to = 0; to < n; to++) {
+            TBasicConnections* conns = network->GetConnections(from, to);
+            if (!conns->IsConnected())
+                continue;
+            if (momentum == 0.0) {
+                Iterate2Trainable(conns, gradient.get(), update,
+                                  [learningRate](double& w, double& g, int, int) {
+                                      TIterateObj2Update::Step(w, g, learningRate);
+                                  });
+            } else {
+                Iterate3Trainable(conns, gradient.get(), lastChange.get(), withMomentum,
+                                  [learningRate, momentum](double& w, double& g, double& d) {
+                                      TIterateObj3UpdateMomentum::Step(w, g, d, learningRate,
+                                                                       momentum);
+                                  });
+            }
+        }
+    }
+}
+
+void TBackpropModule::UpdateWeights(TKQstructure* params) {
+    const double learningRate = NumberOr(params, "LEARNINGRATE", 0.0);
+    const double momentum = NumberOr(params, "MOMENTUM", 0.0);
+    ApplyWeightChanges(learningRate, momentum);
+}
+
+}  // namespace synapsor

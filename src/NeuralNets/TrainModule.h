@@ -3,7 +3,10 @@
 // error terms of the current pattern, weights = accumulated gradient) and `lastChange` (weights =
 // the last change applied, for momentum). TrainEpoch makes one pass over a data set with the
 // learning parameters of a keyword/value structure read anew on every call, and returns the
-// pass's error.
+// pass's error. Weights that do not exist or are frozen (mask filter 0) are neither changed nor
+// carry error back. Bad input (a data set that does not fit the network, no rows, an incomplete
+// "LWF" penalty) throws TException before the first pattern; inconsistent networks and unknown
+// option words are fatal internal checks.
 #pragma once
 
 #include <memory>
@@ -22,7 +25,7 @@ class TKQstructure;
 enum ErrorFunctionKind { MeanSquaredError = 0, CrossEntropy = 1 };
 
 class TTrainModule {
-public:
+  public:
     // Copies `network` twice (gradient, lastChange) and zeroes the copies' weights.
     explicit TTrainModule(TBasicNetwork* network);
     virtual ~TTrainModule();
@@ -34,8 +37,10 @@ public:
     virtual double TrainToThreshold(Data* data, TKQstructure* params, int* epochs);
     virtual void UpdateWeights(TKQstructure* params);  // fatal internal check in the base
     // One pass over the data set (its row capacity). Inserts "WEIGHTPENALTY" "NONE" into
-    // `params` when absent. Throws TException ("Bad Parameter") when the data set's inputs or
-    // outputs do not fit the network, or when it holds no rows.
+    // `params` when absent. Throws TException ("Bad Parameter", "TTrainModule::TrainEpoch") when
+    // the data set's delivered inputs or its outputs do not fit the network, when it holds no
+    // rows, or when an "LWF" penalty lacks "FORGETTINGRATE" or "LEARNINGRATE" or the pass's
+    // learning rate is 0; nothing has changed then.
     virtual double TrainEpoch(Data* data, TKQstructure* params);
     virtual void TrainPattern(const double* input, const double* target, int errorFunction,
                               TErrorObj* error);
@@ -46,19 +51,29 @@ public:
     void ComputeOutputErrors(const double* input, const double* target, TErrorObj* error);
     void BackPropagateLayer(int layer, int errorFunction);
     // Adds the penalty's derivative to the gradient copy's weights (numerator / denominator is
-    // the share of a pass one call stands for).
+    // the share of a pass one call stands for; "LWF" ignores it). An "LWF" penalty without
+    // "FORGETTINGRATE", or with rate 0, throws TException; any head other than "QUADPENALTY" and
+    // "LWF" is a fatal internal check.
     void AddPenaltyGradient(TKQstructure* penalty, int numerator, int denominator, double rate);
 
     TBasicNetwork* network;
     std::unique_ptr<TBasicNetwork> lastChange;
     std::unique_ptr<TBasicNetwork> gradient;
 
-private:
-    std::vector<double> outputBuffer;  // reused by every pattern: no allocation per pattern
+  private:
+    // Throws what AddPenaltyGradient and CalcPenalty would throw for `penalty`, before a pass.
+    static void CheckPenalty(TKQstructure* penalty, double rate);
+    void CheckData(Data* data, int* deliveredInputs);
+
+    // Reused by every pattern and pass: no allocation per pattern.
+    std::vector<double> outputBuffer;
+    std::vector<double> inputBuffer;
+    std::vector<double> targetBuffer;
+    std::vector<double> weightBuffer;
 };
 
 class TBackpropModule : public TTrainModule {
-public:
+  public:
     explicit TBackpropModule(TBasicNetwork* network) : TTrainModule(network) {}
     // Reads "LEARNINGRATE" and "MOMENTUM" (0.0 when absent) and applies the changes.
     void UpdateWeights(TKQstructure* params) override;
