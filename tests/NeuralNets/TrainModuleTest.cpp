@@ -1,0 +1,436 @@
+#include "NeuralNets/TrainModule.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Common/Exceptions.h"
+#include "DataObject/Data.h"
+#include "KQmessage/KQML.h"
+#include "NeuralNets/ErrorObj.h"
+#include "NeuralNets/PrunedConnections.h"
+#include "NeuralNets/TrainerTestNets.h"
+
+namespace synapsor {
+namespace {
+
+using namespace testnets;
+
+const LayerKind kKinds[] = {
+    {"linear", ActLinear, false},           {"linear-gain", ActLinearGain, true},
+    {"sigmoid", ActSigmoid, false},         {"tanh", ActTanh, false},
+    {"sigmoid-gain", ActSigmoidGain, true}, {"tanh-gain", ActTanhGain, true},
+};
+const LayerKind kLinear{"linear", ActLinear, false};
+const LayerKind kSigmoid{"sigmoid", ActSigmoid, false};
+const LayerKind kTanh{"tanh", ActTanh, false};
+
+void ExpectNear(const std::vector<double>& actual, const std::vector<double>& expected,
+                double tolerance) {
+    ASSERT_EQ(actual.size(), expected.size());
+    for (size_t i = 0; i < actual.size(); i++)
+        EXPECT_NEAR(actual[i], expected[i], tolerance) << i;
+}
+
+TEST(TrainEpoch, OnlineStepAndBatchPassFollowTheNumericGradientForEveryDerivative) {
+    for (const LayerKind& kind : kKinds) {
+        SCOPED_TRACE(kind.name);
+        const std::vector<Pattern> patterns = Patterns();
+        TKQstructure params("Params");
+        params.SetNumber("LearningRate", 0.3);
+
+        // One online step on one pattern: w - 0.3 * dE/dw.
+        auto net = MakeNet(kind, kind);
+        TBasicNetwork reference(*net);
+        TBackpropModule module(net.get());
+        auto one = MakeData({patterns[0]});
+        const double error = module.TrainEpoch(one.get(), &params);
+        EXPECT_DOUBLE_EQ(error, ReferencePass(reference, {patterns[0]}, 0.3, false));
+        ExpectNear(Weights(*net), Weights(reference), 1e-8);
+
+        // One batch pass over three patterns: one update by the summed gradient.
+        params.SetString("Batch", "true");
+        auto batchNet = MakeNet(kind, kind);
+        TBasicNetwork batchReference(*batchNet);
+        TBackpropModule batchModule(batchNet.get());
+        auto three = MakeData(patterns);
+        const double batchError = batchModule.TrainEpoch(three.get(), &params);
+        EXPECT_DOUBLE_EQ(batchError, ReferencePass(batchReference, patterns, 0.3, true));
+        ExpectNear(Weights(*batchNet), Weights(batchReference), 1e-8);
+    }
+}
+
+TEST(TrainEpoch, OnlinePassUpdatesAfterEveryPatternWithQuadPenaltyShare) {
+    const std::vector<Pattern> patterns = Patterns();
+    auto net = MakeNet(kTanh, kSigmoid);
+    TBasicNetwork reference(*net);
+    TBackpropModule module(net.get());
+    auto data = MakeData(patterns);
+    TKQstructure params("Params");
+    params.SetNumber("LEARNINGRATE", 0.4);
+    auto penalty = std::make_unique<TKQstructure>("QUADPENALTY");
+    penalty->SetNumber("EPSILON1", 0.02);
+    penalty->SetNumber("EPSILON2", 0.01);
+    penalty->SetNumber("BETA", 1.5);
+    params.SetValue("WEIGHTPENALTY", std::move(penalty));
+
+    // Penalty value and its derivative written out by hand; the gradient term is rate * share
+    // times the derivative.
+    auto value = [](double w) { return 0.02 * 1.5 * w * w / (1.5 * w * w + 1) + 0.01 * w * w; };
+    auto slope = [](double w) {
+        return 2 * w * (0.02 * 1.5 / ((1 + 1.5 * w * w) * (1 + 1.5 * w * w)) + 0.01);
+    };
+    PenaltyDerivative term = [&](double w, double share) { return 0.4 * share * slope(w); };
+    const double plainError = ReferencePass(reference, patterns, 0.4, false, term);
+    double penaltySum = 0.0;
+    for (double w : Weights(reference))
+        penaltySum += value(w);
+    // RMS with the penalty inside the root: sqrt((squares + P) / 2 outputs / 3 patterns).
+    const double expected = std::sqrt(plainError * plainError + penaltySum / 2 / 3);
+
+    EXPECT_NEAR(module.TrainEpoch(data.get(), &params), expected, 1e-12);
+    ExpectNear(Weights(*net), Weights(reference), 1e-8);
+}
+
+TEST(TrainEpoch, BatchPassWithLWFMovesEachWeightByTheFullTerm) {
+    const std::vector<Pattern> patterns = Patterns();
+    auto net = MakeNet(kTanh, kLinear);
+    TBasicNetwork reference(*net);
+    TBackpropModule module(net.get());
+    auto data = MakeData(patterns);
+    TKQstructure params("Params");
+    params.SetNumber("LEARNINGRATE", 0.5);
+    params.SetBoolean("BATCH", true);
+    auto lwf = std::make_unique<TKQstructure>("LWF");
+    lwf->SetNumber("FORGETTINGRATE", 0.005);
+    lwf->SetNumber("LEARNINGRATE", 0.5);
+    params.SetValue("WEIGHTPENALTY", std::move(lwf));
+
+    // sgn(w) * F * F / rate, whatever the share: the update moves each weight by F^2 = 2.5e-5.
+    PenaltyDerivative term = [](double w, double) {
+        return (w > 0 ? 1.0 : (w < 0 ? -1.0 : 0.0)) * 0.005 * 0.01;
+    };
+    const double plainError = ReferencePass(reference, patterns, 0.5, true, term);
+    double absSum = 0.0;
+    for (double w : Weights(reference))
+        absSum += std::fabs(w);
+    const double expected = std::sqrt(plainError * plainError + 0.5 * 0.005 * absSum / 2 / 3);
+
+    EXPECT_NEAR(module.TrainEpoch(data.get(), &params), expected, 1e-12);
+    ExpectNear(Weights(*net), Weights(reference), 1e-8);
+}
+
+TEST(TrainEpoch, WithoutLearningRateNothingChangesButTheErrorCountsAndNoneIsInsertedOnce) {
+    const std::vector<Pattern> patterns = Patterns();
+    auto net = MakeNet(kSigmoid, kSigmoid);
+    const std::vector<double> before = Weights(*net, 1);
+    TBackpropModule module(net.get());
+    auto data = MakeData(patterns);
+    TKQstructure params("Params");
+    params.SetString("Momentum", "0.9");
+
+    // Targets against the untouched network's outputs: sqrt(sum of squares / 2 / 3).
+    double squares = 0.0;
+    for (const Pattern& p : patterns) {
+        const std::vector<double> o = Outputs(*net, p);
+        for (int k = 0; k < 2; k++)
+            squares += (p.target[k] - o[k]) * (p.target[k] - o[k]);
+    }
+    EXPECT_DOUBLE_EQ(module.TrainEpoch(data.get(), &params), std::sqrt(squares / 2 / 3));
+    EXPECT_EQ(Weights(*net, 1), before);
+    ASSERT_EQ(params.GetCount(), 2);
+    EXPECT_STREQ(params.GetKeyword(1), "WEIGHTPENALTY");
+    EXPECT_STREQ(params.GetEntryValue(1)->GetHead(), "NONE");
+    EXPECT_TRUE(params.GetEntryValue(1)->IsLeaf());
+
+    EXPECT_DOUBLE_EQ(module.TrainEpoch(data.get(), &params), std::sqrt(squares / 2 / 3));
+    EXPECT_EQ(params.GetCount(), 2);  // the leaf is reused, not inserted again
+
+    TKQstructure lower("Params");
+    lower.SetString("weightPenalty", "none");
+    module.TrainEpoch(data.get(), &lower);
+    EXPECT_EQ(lower.GetCount(), 1);
+}
+
+TEST(UpdateWeights, MomentumFirstAndSecondChange) {
+    auto net = MakeNet(kLinear, kLinear);
+    TBackpropModule module(net.get());
+    const std::vector<double> w0 = Weights(*net);
+    std::vector<double> g1(w0.size()), g2(w0.size());
+    for (size_t i = 0; i < w0.size(); i++) {
+        g1[i] = 0.1 * static_cast<double>(i) - 0.7;
+        g2[i] = 0.3 - 0.05 * static_cast<double>(i);
+    }
+    TKQstructure params("Params");
+    params.SetString("learningrate", "0.5");
+    params.SetString("momentum", "0.5");
+
+    module.gradient->SetWeights(g1.data(), 0);
+    module.UpdateWeights(&params);
+    std::vector<double> first(w0.size()), w1(w0.size());
+    for (size_t i = 0; i < w0.size(); i++) {
+        first[i] = -0.5 * g1[i];  // -(0.5 g) + 0.5 * 0
+        w1[i] = w0[i] + first[i];
+    }
+    EXPECT_EQ(Weights(*module.lastChange), first);
+    EXPECT_EQ(Weights(*net), w1);
+
+    module.gradient->SetWeights(g2.data(), 0);
+    module.UpdateWeights(&params);
+    std::vector<double> second(w0.size()), w2(w0.size());
+    for (size_t i = 0; i < w0.size(); i++) {
+        second[i] = -(0.5 * g2[i]) + 0.5 * first[i];
+        w2[i] = w1[i] + second[i];
+    }
+    EXPECT_EQ(Weights(*module.lastChange), second);
+    EXPECT_EQ(Weights(*net), w2);
+}
+
+TEST(UpdateWeights, MomentumZeroLeavesLastChangeAtZero) {
+    auto net = MakeNet(kLinear, kLinear);
+    TBackpropModule module(net.get());
+    const std::vector<double> w0 = Weights(*net);
+    std::vector<double> g(w0.size(), 0.25);
+    module.gradient->SetWeights(g.data(), 0);
+    module.ApplyWeightChanges(0.4, 0.0);
+    for (size_t i = 0; i < w0.size(); i++)
+        EXPECT_EQ(Weights(*net)[i], w0[i] - 0.4 * 0.25);
+    EXPECT_EQ(Weights(*module.lastChange), std::vector<double>(w0.size(), 0.0));
+}
+
+TEST(TrainPattern, CrossEntropyDeltasHaveNoDerivativeFactor) {
+    auto net = MakeNet(kTanh, kSigmoid);
+    TBasicNetwork reference(*net);
+    TBackpropModule module(net.get());
+    const Pattern p = Patterns()[1];
+    TErrorCrossEntropyObj error(2);
+    module.TrainPattern(p.in.data(), p.target.data(), CrossEntropy, &error);
+
+    const std::vector<double> o = Outputs(reference, p);
+    const double* deltas = module.gradient->GetLayer(3)->values.data();
+    EXPECT_EQ(deltas[0], o[0] - p.target[0]);
+    EXPECT_EQ(deltas[1], o[1] - p.target[1]);
+    EXPECT_NEAR(error.GetError(), PatternError(reference, p, true), 1e-15);
+    // The gradient is that of the cross-entropy itself.
+    std::vector<double> g = Weights(*module.gradient);
+    ExpectNear(g, NumericGradient(reference, p, true), 1e-8);
+}
+
+TEST(TrainPatternDeathTest, CrossEntropyNeedsSigmoidOutputs) {
+    auto net = MakeNet(kSigmoid, kTanh);
+    TBackpropModule module(net.get());
+    const Pattern p = Patterns()[0];
+    EXPECT_DEATH(module.TrainPattern(p.in.data(), p.target.data(), CrossEntropy, nullptr),
+                 "Assertion failed: fn == ActSigmoid");
+}
+
+TEST(TrainPatternDeathTest, SaturatedLinearHiddenLayerStopsBackPropagation) {
+    auto net = MakeNet({"saturated-linear", ActSaturatedLinear, false}, kLinear);
+    TBackpropModule module(net.get());
+    const Pattern p = Patterns()[0];
+    EXPECT_DEATH(module.TrainPattern(p.in.data(), p.target.data(), MeanSquaredError, nullptr),
+                 "Assertion failed: fn != ActError");
+}
+
+TEST(TrainPatternDeathTest, MixedFunctionsInALayerAreFatal) {
+    auto net = MakeNet(kTanh, kLinear);
+    net->GetLayer(2)->GetNeuron(1)->SetActFunction(ActSigmoid);
+    TBackpropModule module(net.get());
+    const Pattern p = Patterns()[0];
+    EXPECT_DEATH(module.TrainPattern(p.in.data(), p.target.data(), MeanSquaredError, nullptr),
+                 "Assertion failed: fn!= NULL");
+}
+
+TEST(TrainEpoch, FrozenAndPrunedWeightsStayAndCarryNoError) {
+    auto net = MakeNet(kTanh, kLinear);
+    net->GetConnections(1, 2)->Prune(1, 1);           // input 1 -> hidden 1 removed
+    net->GetConnections(2, 3)->SetUntrainable(0, 0);  // hidden 0 -> both outputs frozen:
+    net->GetConnections(2, 3)->SetUntrainable(0, 1);  // no error reaches hidden 0
+    TBasicNetwork reference(*net);
+    TBackpropModule module(net.get());
+    const Pattern p = Patterns()[2];
+    auto data = MakeData({p});
+    TKQstructure params("Params");
+    params.SetNumber("LEARNINGRATE", 0.3);
+    module.TrainEpoch(data.get(), &params);
+
+    for (int f = 0; f < 4; f++) {
+        for (int t = 0; t < 4; t++) {
+            TBasicConnections* c = net->GetConnections(f, t);
+            if (!c->IsConnected())
+                continue;
+            TBasicConnections* r = reference.GetConnections(f, t);
+            for (int to = 0; to < c->NumTo(); to++) {
+                for (int from = 0; from < c->NumFrom(); from++) {
+                    SCOPED_TRACE(std::to_string(f) + "->" + std::to_string(t) + " " +
+                                 std::to_string(from) + "," + std::to_string(to));
+                    const double old = r->GetWeight(from, to);
+                    const bool intoDeafHidden = t == 2 && to == 0;
+                    if (!r->IsTrainable(from, to) || intoDeafHidden) {
+                        EXPECT_EQ(c->GetWeight(from, to), old);
+                    } else {
+                        const double d = NumericDerivative(reference, f, t, from, to, p, false);
+                        EXPECT_NEAR(c->GetWeight(from, to), old - 0.3 * d, 1e-9);
+                    }
+                }
+            }
+        }
+    }
+    EXPECT_EQ(net->GetConnections(1, 2)->GetFlags(1, 1), 0);
+    EXPECT_EQ(net->GetConnections(2, 3)->GetFlags(0, 1), FMaskExists);
+    // Hidden 0's incoming weights had a gradient the frozen weights kept from it.
+    EXPECT_NE(NumericDerivative(reference, 1, 2, 0, 0, p, false), 0.0);
+}
+
+// A pruneable matrix that hides its storage, so that the trainer takes the visitor route.
+class TNoStorageConnections : public TPrunedConnections {
+  public:
+    using TPrunedConnections::TPrunedConnections;
+    TWeightStorage GetStorage() override { return TWeightStorage(); }
+};
+
+TEST(TrainEpoch, DirectLoopsAndVisitorRouteGiveIdenticalWeights) {
+    auto direct = MakeNet(kTanh, {"sigmoid-gain", ActSigmoidGain, true});
+    direct->GetConnections(1, 3)->Prune(0, 1);
+    direct->GetConnections(0, 2)->SetUntrainable(0, 1);
+    direct->GetConnections(1, 3)->GetWeight(1, 0) = 0.0;
+    const std::vector<double> initial = Weights(*direct, 1);
+    TBasicNetwork visited(*direct);
+    for (int f = 0; f < 4; f++) {
+        for (int t = 0; t < 4; t++) {
+            TBasicConnections* src = direct->GetConnections(f, t);
+            if (!src->IsConnected())
+                continue;
+            auto* c = new TNoStorageConnections(&visited, f, t);
+            for (int to = 0; to < src->NumTo(); to++) {
+                for (int from = 0; from < src->NumFrom(); from++) {
+                    c->GetWeight(from, to) = src->GetWeight(from, to);
+                    c->SetFlags(from, to, src->GetFlags(from, to));
+                }
+            }
+            visited.SetConnections(f, t, c);
+        }
+    }
+    auto data = MakeData(Patterns());
+    TBackpropModule a(direct.get());
+    TBackpropModule b(&visited);
+    TKQstructure params("Params");
+    params.SetNumber("LEARNINGRATE", 0.7);
+    params.SetNumber("MOMENTUM", 0.6);
+    auto quad = std::make_unique<TKQstructure>("QUADPENALTY");
+    quad->SetNumber("EPSILON1", 0.03);
+    quad->SetNumber("EPSILON2", 0.02);
+    params.SetValue("WEIGHTPENALTY", std::move(quad));
+    for (int epoch = 0; epoch < 3; epoch++) {
+        EXPECT_EQ(a.TrainEpoch(data.get(), &params), b.TrainEpoch(data.get(), &params));
+    }
+    auto lwf = std::make_unique<TKQstructure>("LWF");
+    lwf->SetNumber("FORGETTINGRATE", 0.01);
+    lwf->SetNumber("LEARNINGRATE", 0.7);
+    params.SetValue("WEIGHTPENALTY", std::move(lwf));
+    params.SetString("BATCH", "TRUE");
+    params.SetNumber("MOMENTUM", 0.0);
+    for (int epoch = 0; epoch < 2; epoch++) {
+        EXPECT_EQ(a.TrainEpoch(data.get(), &params), b.TrainEpoch(data.get(), &params));
+    }
+    EXPECT_EQ(Weights(*direct, 1), Weights(visited, 1));
+    EXPECT_EQ(Weights(*a.lastChange, 1), Weights(*b.lastChange, 1));
+    EXPECT_NE(Weights(*direct, 1), initial);
+}
+
+TEST(TrainToThreshold, StopsAtTheFirstPassBelowTheThreshold) {
+    auto net = MakeNet(kTanh, kLinear);
+    TBasicNetwork reference(*net);
+    TBackpropModule module(net.get());
+    auto data = MakeData(Patterns());
+    TKQstructure params("Params");
+    params.SetNumber("LEARNINGRATE", 0.1);
+    params.SetNumber("THRESHOLD", 100.0);
+    int epochs = 5;
+    const double error = module.TrainToThreshold(data.get(), &params, &epochs);
+    EXPECT_EQ(epochs, 0);  // the index of the pass that fell below
+    EXPECT_NEAR(error, ReferencePass(reference, Patterns(), 0.1, false), 1e-10);
+    ExpectNear(Weights(*net), Weights(reference), 1e-8);
+
+    params.SetNumber("THRESHOLD", 0.0);
+    epochs = 2;
+    module.TrainToThreshold(data.get(), &params, &epochs);
+    EXPECT_EQ(epochs, 2);
+    ReferencePass(reference, Patterns(), 0.1, false);
+    ReferencePass(reference, Patterns(), 0.1, false);
+    ExpectNear(Weights(*net), Weights(reference), 1e-8);
+}
+
+// Bad input: what was thrown, with the network and the parameter structure untouched.
+class TrainEpochBadInput : public ::testing::Test {
+  protected:
+    void ExpectRejected(Data* data, const char* message) {
+        const std::vector<double> before = Weights(*net, 1);
+        const int entries = params.GetCount();
+        try {
+            module.TrainEpoch(data, &params);
+            ADD_FAILURE() << "no exception for: " << message;
+        } catch (const TException& x) {
+            EXPECT_STREQ(x.GetMessage(), message);
+            EXPECT_STREQ(x.GetKind(), "Bad Parameter");
+            EXPECT_STREQ(x.GetLocation(), "TTrainModule::TrainEpoch");
+        }
+        EXPECT_EQ(Weights(*net, 1), before);
+        EXPECT_EQ(params.GetCount(), entries);
+    }
+
+    std::unique_ptr<TBasicNetwork> net = MakeNet(kTanh, kLinear);
+    TBackpropModule module{net.get()};
+    TKQstructure params{"Params"};
+};
+
+TEST_F(TrainEpochBadInput, InputsOrOutputsThatDoNotFitTheNetwork) {
+    params.SetNumber("LEARNINGRATE", 0.1);
+    Data wide(2, 3, 2, false);
+    const double in[3] = {0.1, 0.2, 0.3};
+    const double out[3] = {0.5, 0.5, 0.5};
+    wide.AppendRow(in, out, nullptr);
+    ExpectRejected(&wide,
+                   "The data set delivers 3 inputs per row but the network's input layer has 2 "
+                   "neurons");
+    const int one[1] = {2};
+    wide.SetInputFeatures(1, one);
+    ExpectRejected(&wide,
+                   "The data set delivers 1 selected inputs per row but the network's input "
+                   "layer has 2 neurons");
+    const int two[2] = {2, 0};
+    wide.SetInputFeatures(2, two);
+    EXPECT_NO_THROW(module.TrainEpoch(&wide, &params));  // two selected columns fit
+
+    Data narrow(1, 2, 3, false);
+    narrow.AppendRow(in, out, nullptr);
+    ExpectRejected(&narrow,
+                   "The data set has 3 outputs per row but the network's output layer has 2 "
+                   "neurons");
+}
+
+TEST_F(TrainEpochBadInput, EmptyDataSetAndIncompleteLWF) {
+    Data empty(4, 2, 2, false);
+    ExpectRejected(&empty, "The training data set holds no rows");
+    Data none(0, 2, 2, false);
+    ExpectRejected(&none, "The training data set holds no rows");
+    ExpectRejected(nullptr, "Null data pointer");
+
+    auto data = MakeData(Patterns());
+    auto lwf = std::make_unique<TKQstructure>("LWF");
+    lwf->SetNumber("LEARNINGRATE", 0.5);
+    params.SetValue("WEIGHTPENALTY", std::move(lwf));
+    ExpectRejected(data.get(), "The LWF weight penalty needs FORGETTINGRATE");
+    params.FindValue("WEIGHTPENALTY")->RemoveValue("LEARNINGRATE");
+    params.FindValue("WEIGHTPENALTY")->SetNumber("FORGETTINGRATE", 0.005);
+    ExpectRejected(data.get(), "The LWF weight penalty needs LEARNINGRATE");
+    params.FindValue("WEIGHTPENALTY")->SetNumber("LEARNINGRATE", 0.5);
+    params.SetNumber("LEARNINGRATE", 0.0);
+    ExpectRejected(data.get(), "The LWF weight penalty needs a learning rate other than 0");
+}
+
+}  // namespace
+}  // namespace synapsor
