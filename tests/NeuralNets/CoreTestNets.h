@@ -25,4 +25,61 @@ inline std::unique_ptr<TBasicNetwork> MakeLinearNet(const std::vector<int>& size
     return net;
 }
 
+// A weight matrix of a class of its own: every weight exists, no flags, and it keeps the
+// visitor routes of TBasicConnections (counting, copying, AddNetInputs through IterateTo).
+class TDenseTestConnections : public TBasicConnections {
+  public:
+    TDenseTestConnections(TBasicNetwork* owner, int from, int to)
+        : TBasicConnections(owner, from, to), w(NumFrom() * NumTo(), 0.0) {}
+
+    double& GetWeight(int from, int to) override { return w[to * NumFrom() + from]; }
+    bool IsValid(int, int) override { return true; }
+    void IterateTo(TIterateObj& v, int to, int) override {
+        Bind(v);
+        for (int from = 0; from < NumFrom(); ++from)
+            VisitOne(v, from, to);
+    }
+    void IterateFrom(TIterateObj& v, int from, int) override {
+        Bind(v);
+        for (int to = 0; to < NumTo(); ++to)
+            VisitOne(v, from, to);
+    }
+    void Iterate(TIterateObj& v, int) override {
+        Bind(v);
+        for (int to = 0; to < NumTo(); ++to)
+            for (int from = 0; from < NumFrom(); ++from)
+                VisitOne(v, from, to);
+    }
+    void Iterate2(TIterateObj2& v, TBasicNetwork* second, int) override {
+        v.Bind(network, second, fromLayer, toLayer);
+    }
+    void Iterate3(TIterateObj3& v, TBasicNetwork* second, TBasicNetwork* third, int) override {
+        v.Bind(network, second, third, fromLayer, toLayer);
+    }
+    const char* GetConnectionsNType() const override {
+        static const char kType[] = "DenseTest";
+        return kType;
+    }
+    void Destroy() override { delete this; }
+    TBasicConnections* Clone(TBasicNetwork* owner) override {
+        auto* x = new TDenseTestConnections(owner, fromLayer, toLayer);
+        x->w = w;
+        return x;
+    }
+    void RemoveFromNeuron(int) override {}
+    void RemoveToNeuron(int) override {}
+
+    std::vector<double> w;
+
+  private:
+    void Bind(TIterateObj& v) { v.Bind(network->GetLayer(fromLayer), network->GetLayer(toLayer)); }
+    void VisitOne(TIterateObj& v, int from, int to) {
+        v.from = from;
+        v.to = to;
+        v.weight = &GetWeight(from, to);
+        v.trainable = true;
+        v.Visit();
+    }
+};
+
 }  // namespace synapsor
