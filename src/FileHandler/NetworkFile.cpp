@@ -152,6 +152,10 @@ void NetworkReader::ReadInformation() {
         Fail("InputLayer = " + Num(inLayer) +
              " must be a layer index below NumberOfLayers = " + Num(numLayers));
     }
+    if (biasLayer >= numLayers) {
+        Fail("BiasLayer = " + Num(biasLayer) +
+             " must be a layer index below NumberOfLayers = " + Num(numLayers));
+    }
     if (outLayer >= numLayers) {
         Fail("OutputLayer = " + Num(outLayer) +
              " must be a layer index below NumberOfLayers = " + Num(numLayers));
@@ -164,7 +168,8 @@ void NetworkReader::CreateNetwork(const std::string& type) {
     else if (Is(type, "CONNECTED"))
         net = std::make_unique<TConnectedNetwork>(numLayers);
     else if (Is(type, "MLP"))
-        net = std::make_unique<TMLPNetwork>(numLayers - 1, biasLayer > 0);
+        // The writer names the bias layer by its index, conventionally 0: any index declares one.
+        net = std::make_unique<TMLPNetwork>(numLayers - 1, biasLayer >= 0);
     else
         Fail("Unknown network type");
     net->inLayer = inLayer;
