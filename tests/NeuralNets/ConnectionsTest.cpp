@@ -70,6 +70,54 @@ TEST(ConnectionsDeathTest, UnsupportedOperationsAreFatal) {
     EXPECT_DEATH(c->SetFlags(0, 0, 0), "Assertion failed: \\(val==FMaskAll\\)");
 }
 
+// The visitor routes of the base class, on a 2 -> 2 matrix whose weight (from, to) is
+// 1 + from + 2 * to.
+TEST(ConnectionsTest, BaseOperationsRunThroughTheVisitors) {
+    auto net = MakeLinearNet({1, 2, 2});
+    auto* c = new TDenseTestConnections(net.get(), 1, 2);
+    net->SetConnections(1, 2, c);
+    const double in[4] = {1, 2, 3, 4};
+    EXPECT_EQ(c->SetWeights(in, 0), 4);
+    EXPECT_EQ(c->GetWeight(1, 0), 2.0);
+    EXPECT_EQ(c->GetWeight(0, 1), 3.0);
+    EXPECT_EQ(c->GetNumWeights(FMaskExists), 4);
+    EXPECT_EQ(c->GetNumWeights(0), 4);
+    double out[4] = {};
+    EXPECT_EQ(c->GetWeights(out, FMaskExists), 4);
+    EXPECT_EQ(std::vector<double>(out, out + 4), (std::vector<double>{1, 2, 3, 4}));
+    EXPECT_EQ(c->GetAllFlags(), std::vector<char>(4, FMaskAll));
+
+    // net[to] += x0 * w(0, to) + x1 * w(1, to): 10 + (0.5*1 + -2*2), 20 + (0.5*3 + -2*4).
+    net->GetLayer(1)->values = {0.5, -2.0};
+    double sums[2] = {10.0, 20.0};
+    c->AddNetInputs(sums);
+    EXPECT_EQ(sums[0], 6.5);
+    EXPECT_EQ(sums[1], 13.5);
+
+    std::srand(31);
+    const int next = std::rand();
+    std::srand(31);
+    c->Randomize(-0.75, -0.75);
+    EXPECT_EQ(std::rand(), next);
+    EXPECT_EQ(c->w, std::vector<double>(4, -0.75));
+}
+
+TEST(ConnectionsDeathTest, BaseMatrixWithoutFlagSupport) {
+    auto net = MakeLinearNet({1, 2, 2});
+    auto* c = new TDenseTestConnections(net.get(), 1, 2);
+    net->SetConnections(1, 2, c);
+    const unsigned char flags[4] = {3, 1, 3, 3};
+    c->SetAllFlags(flags);  // accepted, nothing stored
+    EXPECT_EQ(c->GetFlags(1, 0), FMaskAll);
+    const unsigned char frozen[4] = {3, 2, 3, 3};
+    EXPECT_DEATH(c->SetAllFlags(frozen), "Assertion failed: \\(val==FMaskAll\\)");
+    EXPECT_DEATH(c->SetAllUntrainable(), "Assertion failed: false");
+    EXPECT_DEATH(c->Unprune(0, 0), "Assertion failed: false");
+    EXPECT_DEATH(c->SetTrainable(0, 0), "Assertion failed: false");
+    EXPECT_DEATH(c->InsertFromNeuron(0, 0, 1, true), "Assertion failed: false");
+    EXPECT_DEATH(c->InsertToNeuron(0, 0, 1, true), "Assertion failed: false");
+}
+
 TEST(ConnectionsTest, FilterOneAlsoSelectsFrozenWeights) {
     EXPECT_TRUE(PassesFilter(FMaskAll, 0));
     EXPECT_TRUE(PassesFilter(FMaskAll, FMaskExists));

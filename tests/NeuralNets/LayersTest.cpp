@@ -4,6 +4,8 @@
 
 #include <memory>
 
+#include "NeuralNets/BasicNetwork.h"
+
 namespace synapsor {
 namespace {
 
@@ -96,8 +98,8 @@ TEST(LayersTest, CloneCopiesFunctionsGainsAndDimensionsButNotValues) {
     const int dims[1] = {3};
     layer.SetDimensions(1, dims);
     layer.values = {9.0, 8.0, 7.0};
-    int owner = 0;  // any address stands for the owner network here
-    auto* net = reinterpret_cast<TBasicNetwork*>(&owner);
+    TBasicNetwork owner;
+    TBasicNetwork* net = &owner;
 
     std::unique_ptr<TBasicLayer> clone(layer.Clone(net));
     auto* c = dynamic_cast<TGainLayer*>(clone.get());
