@@ -1,7 +1,10 @@
 // Error objects: accumulate, pattern by pattern, how far a network's outputs are from their
 // targets, and report one number for a pass. TErrorRMSObj: root of the summed squared errors
 // divided by outputs and patterns (a penalty added with AddPenalty sits inside the root).
-// TErrorCrossEntropyObj: the plain summed cross-entropy, penalty included.
+// TErrorCrossEntropyObj: the plain summed cross-entropy, penalty included. An RMS error over no
+// patterns (or no outputs), and a cross-entropy output outside [0, 1], throw TException ("Bad
+// Parameter") instead of yielding nan; outputs of exactly 0 or 1 add 0 when the target equals
+// them, else 1000000.
 #pragma once
 
 namespace synapsor {
