@@ -62,16 +62,6 @@ TEST(ActFunctionsTest, GainVariantsScaleTheNetInput) {
     EXPECT_EQ(cell, 3.5);
 }
 
-TEST(ActFunctionsTest, DerivativeKindsAndGainUse) {
-    EXPECT_EQ(GetDerivativeKind(ActLinear), TDerivativeKind::Linear);
-    EXPECT_EQ(GetDerivativeKind(ActSigmoidGain), TDerivativeKind::SigmoidGain);
-    EXPECT_EQ(GetDerivativeKind(ActTanh), TDerivativeKind::Tanh);
-    EXPECT_EQ(GetDerivativeKind(ActSaturatedLinear), TDerivativeKind::None);
-    EXPECT_EQ(GetDerivativeKind(ActBias), TDerivativeKind::None);
-    EXPECT_TRUE(UsesGain(ActTanhGain));
-    EXPECT_FALSE(UsesGain(ActTanh));
-}
-
 TEST(ActFunctionsDeathTest, EvaluatingErrorOrNullIsFatal) {
     TBasicNeuron fresh;  // a neuron whose function was never set
     double cell = 0.0;
