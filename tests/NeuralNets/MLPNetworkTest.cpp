@@ -255,8 +255,10 @@ TEST_F(MLPDataTest, DataOfAnotherShapeIsRefusedBeforeAnyRowIsRead) {
 
 TEST_F(MLPDataTest, NullDataIsFatalForRecallDataAndComputeError) {
     TRecordingError error(1);
-    EXPECT_DEATH(net.RecallData(nullptr), "Assertion failed: in != nullptr");
-    EXPECT_DEATH(net.ComputeError(nullptr, &error), "Assertion failed: in != nullptr");
+    EXPECT_DEATH(net.RecallData(nullptr), "Assertion failed: in != nil");
+    EXPECT_DEATH(net.ComputeError(nullptr, &error), "Assertion failed: in != nil");
+    auto data = MakeData(4, 4);
+    EXPECT_DEATH(net.ComputeError(data.get(), nullptr), "Assertion failed: err != nil");
 }
 
 }  // namespace
