@@ -1,5 +1,8 @@
-// The training run: load network and data set, train for the given epochs, write the result.
-// Called once the settings have passed CheckSettings; returns the program's exit status.
+// The training run: load the network and the data set, install the feature selection, check
+// that the data fit the network, train for the given epochs printing "<epoch> <error>" per
+// line on standard output, and write the result (see SaveNetwork.h). Called once the settings
+// have passed CheckSettings; returns the program's exit status. File errors are reported on
+// standard output, TExceptions on standard error (FailureReport.h); both give status 1.
 #pragma once
 
 #include "MLP/Train/ParameterFile.h"

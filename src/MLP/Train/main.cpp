@@ -1,5 +1,7 @@
 // Synapsor: trains a feed-forward network by back-propagation as a parameter file directs.
-// Usage and parameter errors go to standard error with exit status 1.
+// Usage and parameter errors go to standard error with exit status 1. Any exception the run does
+// not report itself (out of memory, an internal error) is reported here on standard error, also
+// with exit status 1, instead of ending the program abnormally.
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -7,10 +9,13 @@
 #include <string>
 #include <system_error>
 
+#include "MLP/Train/FailureReport.h"
 #include "MLP/Train/ParameterFile.h"
 #include "MLP/Train/TrainingRun.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+int Run(int argc, char** argv) {
     using namespace synapsor;
     if (argc != 2) {
         std::cerr << "Usage: Synapsor parameter.file" << std::endl;
@@ -39,4 +44,15 @@ int main(int argc, char** argv) {
         return 1;
     }
     return RunTraining(read.settings);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return Run(argc, argv);
+    } catch (...) {
+        synapsor::ReportUnexpectedException(std::cerr);
+        return 1;
+    }
 }
