@@ -1,0 +1,46 @@
+#include "MLP/Train/FailureReport.h"
+
+#include <gtest/gtest.h>
+
+#include <new>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+
+#include "KQmessage/KQML.h"
+
+namespace synapsor {
+
+namespace {
+
+template <typename E>
+std::string ReportOf(const E& thrown) {
+    std::ostringstream out;
+    try {
+        throw thrown;
+    } catch (...) {
+        ReportUnexpectedException(out);
+    }
+    return out.str();
+}
+
+TEST(FailureReportTest, ExceptionsPrintMessageKindAndLocationOnePerLine) {
+    std::ostringstream out;
+    ReportException(out, TException("Invalid Data Row", "Bad Parameter", "Data::GetCurrent"));
+    EXPECT_EQ(out.str(), "Invalid Data Row\nBad Parameter\nData::GetCurrent\n");
+    std::ostringstream unset;
+    ReportException(unset, TException(nullptr, nullptr));
+    EXPECT_EQ(unset.str(), "\n\n\n");
+}
+
+TEST(FailureReportTest, UnexpectedExceptionsAreNamed) {
+    EXPECT_EQ(ReportOf(std::bad_alloc()), "Out of memory\n");
+    TKQstructure::Error kq{MakeError("type-error")};
+    EXPECT_EQ(ReportOf(kq), "Internal error: (error :type type-error)\n");
+    EXPECT_EQ(ReportOf(std::runtime_error("broken")), "Internal error: broken\n");
+    EXPECT_EQ(ReportOf(42), "Internal error: unknown exception\n");
+}
+
+}  // namespace
+
+}  // namespace synapsor

@@ -1,0 +1,209 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+#include <string>
+
+#include "FileHandler/NetworkFile.h"
+#include "cli/RunProgram.h"
+#include "cli/TempDir.h"
+#include "cli/TrainingFiles.h"
+
+namespace synapsor {
+namespace test {
+
+namespace {
+
+// One training problem in a temporary directory: a one-weight linear network (out = w * in,
+// w = 0.5) and two rows (in 1, target 1) and (in 2, target 0.5).
+class TrainingRunTest : public ::testing::Test {
+  protected:
+    TrainingRunTest() {
+        dir.WriteFile("net.wgt", LinearNetwork(1, 1, 0.5));
+        dir.WriteFile("train.dat", DataSet(1, 1, {{1, 1}, {2, 0.5}}));
+    }
+
+    // Runs Synapsor in the directory on a parameter file naming net.wgt, train.dat and out.wgt
+    // (unless `settings` names others: later keys win), with the given further settings.
+    ProgramResult Run(const std::string& settings) {
+        dir.WriteFile("p.par",
+                      "WeightFile = net.wgt TrainingFile = train.dat "
+                      "DestinationFile = out.wgt LearningRate = 0.25 Momentum = 0.5\n" +
+                          settings);
+        return RunSynapsor({"p.par"}, dir.Path());
+    }
+
+    // The single weight of a network file written by the run.
+    double WrittenWeight(const std::string& name) {
+        FileTools tools;
+        std::unique_ptr<TBasicNetwork> net = tools.ReadNetworkFile(dir.File(name).c_str());
+        return net->GetConnections(1, 2)->GetWeight(0, 0);
+    }
+
+    std::set<std::string> Files() const {
+        std::set<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(dir.Path()))
+            names.insert(e.path().filename().string());
+        return names;
+    }
+
+    bool Exists(const std::string& name) const { return std::filesystem::exists(dir.File(name)); }
+
+    TempDir dir;
+};
+
+void ExpectStdoutFailure(const ProgramResult& r, const std::string& out) {
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, out);
+    EXPECT_EQ(r.err, "");
+}
+
+void ExpectStderrFailure(const ProgramResult& r, const std::string& err) {
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, err);
+}
+
+TEST_F(TrainingRunTest, ThreeEpochsPrintTheHandComputedErrors) {
+    // Online steps, change = -0.25 * (o - t) * x + 0.5 * last change, error = sqrt(sum / 2):
+    // epoch 1: row 1 o = 0.5, sq 0.25, change 0.125, w 0.625; row 2 o = 1.25, sq 0.5625,
+    //          change -0.375 + 0.0625 = -0.3125, w 0.3125; sqrt(0.8125 / 2) = 0.637377.
+    // epoch 2: o = 0.3125 (sq 0.47265625), change 0.015625, w 0.328125; o = 0.65625
+    //          (sq 0.0244140625), change -0.078125 + 0.0078125, w 0.2578125; 0.498533.
+    // epoch 3: o = 0.2578125 (sq 0.55084228515625), change 0.150390625, w 0.408203125;
+    //          o = 0.81640625 (sq 0.1001129150390625), change -0.158203125 + 0.0751953125,
+    //          w 0.3251953125; sqrt(0.65095520019531 / 2) = 0.570506.
+    const ProgramResult r = Run("Epochs = 3");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "1 0.637377\n2 0.498533\n3 0.570506\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(WrittenWeight("out.wgt"), 0.3251953125);
+    // The temporary file the network went through is gone.
+    EXPECT_EQ(Files(), (std::set<std::string>{"net.wgt", "train.dat", "p.par", "out.wgt"}));
+}
+
+TEST_F(TrainingRunTest, ErrorsAreNarrowedToSinglePrecisionInGeneralFormat) {
+    // One row with input 2, so the output is 2 * 0.5 = 1 and the error |target - 1|; a learning
+    // rate of 0 keeps it so. The double 0.2222225 lies just below the halfway point and prints
+    // as 0.222222; the float nearest to it lies above and prints as 0.222223.
+    const std::string still = "Epochs = 2 LearningRate = 0 Momentum = 0 TrainingFile = one.dat";
+    dir.WriteFile("one.dat", DataSet(1, 1, {{2, 0.7777775}}));
+    EXPECT_EQ(Run(still).out, "1 0.222223\n2 0.222223\n");
+    // Exponent form below 0.0001 and from 1000000 up.
+    dir.WriteFile("one.dat", DataSet(1, 1, {{2, 1.00001}}));
+    EXPECT_EQ(Run(still).out, "1 1e-05\n2 1e-05\n");
+    dir.WriteFile("one.dat", DataSet(1, 1, {{2, 1234568}}));
+    EXPECT_EQ(Run(still).out, "1 1.23457e+06\n2 1.23457e+06\n");
+}
+
+TEST_F(TrainingRunTest, NegativeEpochsRunNoEpochButWriteTheNetwork) {
+    const ProgramResult r = Run("Epochs = -2");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(WrittenWeight("out.wgt"), 0.5);
+}
+
+TEST_F(TrainingRunTest, DefaultDestinationIsTrainedWgtInTheWorkingDirectory) {
+    dir.WriteFile("p.par", "WeightFile = net.wgt TrainingFile = train.dat Epochs = -1\n");
+    const ProgramResult r = RunSynapsor({"p.par"}, dir.Path());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(WrittenWeight("trained.wgt"), 0.5);
+}
+
+TEST_F(TrainingRunTest, ExistingDestinationIsReplaced) {
+    dir.WriteFile("out.wgt", "old text");
+    EXPECT_EQ(Run("Epochs = -1").status, 0);
+    EXPECT_EQ(WrittenWeight("out.wgt"), 0.5);
+}
+
+TEST_F(TrainingRunTest, MissingWeightFileIsReportedBeforeTheTrainingFileIsOpened) {
+    // The training file is missing too: only the weight file's message appears.
+    ExpectStdoutFailure(Run("Epochs = 1 WeightFile = none.wgt TrainingFile = none.dat"),
+                        "Error on File Open\n");
+    ExpectStdoutFailure(Run("Epochs = 1 WeightFile = ."), "Error on File Open\n");
+    EXPECT_FALSE(Exists("out.wgt"));
+}
+
+// Regression: a training file that could not be opened stopped the program with an abort.
+TEST_F(TrainingRunTest, UnopenableTrainingFileIsNamedInsteadOfAborting) {
+    ExpectStdoutFailure(Run("Epochs = 1 TrainingFile = none.dat"),
+                        "Cannot open training file none.dat\n");
+    ExpectStdoutFailure(Run("Epochs = 1 TrainingFile = ."), "Cannot open training file .\n");
+    EXPECT_FALSE(Exists("out.wgt"));
+}
+
+TEST_F(TrainingRunTest, FileErrorsGoToStandardOutput) {
+    dir.WriteFile("bad.dat",
+                  "[DataSet]\n[Rows = 1]\n[Inputs = 1]\n[ExpectedOutputs = 1]\n"
+                  "[Data]\n1 x\n[~Data]\n[~DataSet]\n");
+    ExpectStdoutFailure(Run("Epochs = 1 TrainingFile = bad.dat"), "number-expected\n");
+    dir.WriteFile("holes.wgt", LinearNetwork(1, 1, 0.5, 4));
+    ExpectStdoutFailure(Run("Epochs = 1 WeightFile = holes.wgt"),
+                        "Layer 3 is not defined (NumberOfLayers = 4)\n");
+    dir.WriteFile(
+        "outputs-only.dat",
+        "[DataSet]\n[Rows = 1]\n[GeneratedOutputs = 1]\n[Data]\n1\n[~Data]\n[~DataSet]\n");
+    ExpectStdoutFailure(Run("Epochs = 1 TrainingFile = outputs-only.dat"),
+                        "Training file outputs-only.dat holds no inputs or expected outputs to "
+                        "train on\n");
+    EXPECT_FALSE(Exists("out.wgt"));
+}
+
+TEST_F(TrainingRunTest, SecondDataSetInTheTrainingFileIsIgnored) {
+    // Generated outputs and errors after each row: the same training as without them.
+    dir.WriteFile("both.dat", DataSet(1, 1, {{1, 1, 7, 8}, {2, 0.5, 7, 8}},
+                                      "[GeneratedOutputs = 1]\n[Error = 1]\n"));
+    const ProgramResult r = Run("Epochs = 1 TrainingFile = both.dat");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "1 0.637377\n");
+}
+
+TEST_F(TrainingRunTest, DataThatDoNotFitTheNetworkStopBeforeAnyEpoch) {
+    const std::string where = "Bad Parameter\nTrainingRun::CheckFit\n";
+    dir.WriteFile("wide.dat", DataSet(2, 1, {{1, 2, 3}}));
+    ExpectStderrFailure(Run("Epochs = 1 TrainingFile = wide.dat"),
+                        "Training file wide.dat has 2 inputs per row but the input layer of "
+                        "net.wgt has 1 neurons\n" +
+                            where);
+    // Two selected columns of the wide set: still one too many.
+    ExpectStderrFailure(Run("Epochs = 1 TrainingFile = wide.dat #Features = 2 Features = 1 0"),
+                        "Training file wide.dat has 2 selected input columns but the input layer "
+                        "of net.wgt has 1 neurons\n" +
+                            where);
+    dir.WriteFile("two-out.dat", DataSet(1, 2, {{1, 2, 3}}));
+    ExpectStderrFailure(Run("Epochs = -1 TrainingFile = two-out.dat"),
+                        "Training file two-out.dat has 2 expected outputs per row but the output "
+                        "layer of net.wgt has 1 neurons\n" +
+                            where);
+    dir.WriteFile("empty.dat", DataSet(1, 1, {}));
+    ExpectStderrFailure(Run("Epochs = -1 TrainingFile = empty.dat"),
+                        "Training file empty.dat holds no rows\n" + where);
+    EXPECT_FALSE(Exists("out.wgt"));
+}
+
+TEST_F(TrainingRunTest, SelectedColumnsChooseTheInputs) {
+    // Column 1 of (9, 1) and (9, 2) is the one input: the hand-computed run of the first test.
+    dir.WriteFile("wide.dat", DataSet(2, 1, {{9, 1, 1}, {9, 2, 0.5}}));
+    EXPECT_EQ(Run("Epochs = 1 TrainingFile = wide.dat #Features = 1 Features = 1").out,
+              "1 0.637377\n");
+    ExpectStderrFailure(Run("Epochs = 1 TrainingFile = wide.dat #Features = 1 Features = 2"),
+                        "Invalid Input Feature 2: input columns are 0 .. 1\nBad Parameter\n"
+                        "Data::SetInputFeatures\n");
+}
+
+TEST_F(TrainingRunTest, UnwritableDestinationIsReportedAndNothingIsLeftBehind) {
+    ExpectStdoutFailure(Run("Epochs = 1 DestinationFile = no/such/dir/out.wgt"),
+                        "1 0.637377\nCannot write network file \"no/such/dir/out.wgt\": No such "
+                        "file or directory\n");
+    std::filesystem::create_directory(dir.File("sub"));
+    ExpectStdoutFailure(Run("Epochs = -1 DestinationFile = sub"),
+                        "Cannot write network file \"sub\": it is a directory\n");
+    EXPECT_EQ(Files(), (std::set<std::string>{"net.wgt", "train.dat", "p.par", "sub"}));
+    EXPECT_TRUE(std::filesystem::is_empty(dir.File("sub")));
+}
+
+}  // namespace
+
+}  // namespace test
+}  // namespace synapsor
