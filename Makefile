@@ -1,5 +1,6 @@
 # Top-level entry points. `make` builds, `make test` builds and runs every test,
-# `make test-asan` runs the tests under AddressSanitizer + UndefinedBehaviorSanitizer.
+# `make test-asan` runs the tests under AddressSanitizer + UndefinedBehaviorSanitizer,
+# `make demo` trains an example (DEMO=iris or DEMO=xor) in a copy under $(BUILD)/demo.
 # Missing tools are installed with apt-get when run as root on Debian; otherwise the exact
 # command to run is printed.
 
@@ -7,10 +8,11 @@ BUILD      ?= build
 ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?=
+DEMO       ?= iris
 
 APT_PACKAGES := g++ cmake make libgtest-dev
 
-.PHONY: all build test test-asan deps clean
+.PHONY: all build test test-asan demo deps clean
 
 all: build
 
@@ -45,6 +47,16 @@ $(ASAN_BUILD)/CMakeCache.txt: | deps
 test-asan: deps $(ASAN_BUILD)/CMakeCache.txt
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j $(JOBS)
+
+# The example's files are copied into $(BUILD)/demo and the program runs there, so the
+# example's parameter file is used unchanged and the trained network lands in the build tree.
+demo: build
+	@test -f examples/$(DEMO)/$(DEMO).par || { echo "No example examples/$(DEMO)"; exit 1; }
+	@rm -rf $(BUILD)/demo && mkdir -p $(BUILD)/demo
+	@cp examples/$(DEMO)/$(DEMO).par examples/$(DEMO)/$(DEMO).wgt examples/$(DEMO)/$(DEMO).dat $(BUILD)/demo/
+	@echo "Training examples/$(DEMO): epoch and error per line"
+	@cd $(BUILD)/demo && $(abspath $(BUILD))/Synapsor $(DEMO).par
+	@echo "Trained network written to $(BUILD)/demo/$(DEMO)-trained.wgt"
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)
