@@ -83,15 +83,17 @@ class TIterateObjLWFCalcPenaltyTerm : public TIterateObj2 {
 // Direct route of a paired visit with mask filter 0: calls step(w, g, from, to) for every existing
 // and trainable weight of `conns` (a matrix of the trained network) and the cell at the same
 // position of `second`'s matrix for the same pair of layers, to outer and from inner, exactly as
-// conns->Iterate2(visitor, second, 0) would visit them. When either matrix has no storage view, or
-// the two views differ in shape, it runs that Iterate2 instead.
+// conns->Iterate2(visitor, second, 0) would visit them. When either matrix has no storage view,
+// the two views differ in shape, or the two matrices differ in type, it runs that Iterate2
+// instead (whose binding stops the program on a type mismatch).
 template <class Step>
 void Iterate2Trainable(TBasicConnections* conns, TBasicNetwork* second, TIterateObj2& visitor,
                        Step&& step) {
+    TBasicConnections* partner = second->GetConnections(conns->GetFromLayer(), conns->GetToLayer());
     const TWeightStorage s = conns->GetStorage();
-    const TWeightStorage s2 =
-        second->GetConnections(conns->GetFromLayer(), conns->GetToLayer())->GetStorage();
-    if (s.weights == nullptr || s2.weights == nullptr || s.nFrom != s2.nFrom || s.nTo != s2.nTo) {
+    const TWeightStorage s2 = partner->GetStorage();
+    if (s.weights == nullptr || s2.weights == nullptr || s.nFrom != s2.nFrom || s.nTo != s2.nTo ||
+        conns->GetConnectionsNType() != partner->GetConnectionsNType()) {
         conns->Iterate2(visitor, second, 0);
         return;
     }
@@ -120,11 +122,15 @@ void Iterate3Trainable(TBasicConnections* conns, TBasicNetwork* second, TBasicNe
                        TIterateObj3& visitor, Step&& step) {
     const int fromLayer = conns->GetFromLayer();
     const int toLayer = conns->GetToLayer();
+    TBasicConnections* partner2 = second->GetConnections(fromLayer, toLayer);
+    TBasicConnections* partner3 = third->GetConnections(fromLayer, toLayer);
     const TWeightStorage s = conns->GetStorage();
-    const TWeightStorage s2 = second->GetConnections(fromLayer, toLayer)->GetStorage();
-    const TWeightStorage s3 = third->GetConnections(fromLayer, toLayer)->GetStorage();
+    const TWeightStorage s2 = partner2->GetStorage();
+    const TWeightStorage s3 = partner3->GetStorage();
+    const char* type = conns->GetConnectionsNType();
     if (s.weights == nullptr || s2.weights == nullptr || s3.weights == nullptr ||
-        s.nFrom != s2.nFrom || s.nTo != s2.nTo || s.nFrom != s3.nFrom || s.nTo != s3.nTo) {
+        s.nFrom != s2.nFrom || s.nTo != s2.nTo || s.nFrom != s3.nFrom || s.nTo != s3.nTo ||
+        type != partner2->GetConnectionsNType() || type != partner3->GetConnectionsNType()) {
         conns->Iterate3(visitor, second, third, 0);
         return;
     }

@@ -10,6 +10,7 @@
 #include "Common/Exceptions.h"
 #include "DataObject/Data.h"
 #include "KQmessage/KQML.h"
+#include "NeuralNets/ConnectedConnections.h"
 #include "NeuralNets/ErrorObj.h"
 #include "NeuralNets/PrunedConnections.h"
 #include "NeuralNets/TrainerTestNets.h"
@@ -339,6 +340,20 @@ TEST(TrainEpoch, DirectLoopsAndVisitorRouteGiveIdenticalWeights) {
     EXPECT_EQ(Weights(*direct, 1), Weights(visited, 1));
     EXPECT_EQ(Weights(*a.lastChange, 1), Weights(*b.lastChange, 1));
     EXPECT_NE(Weights(*direct, 1), initial);
+}
+
+// A matrix replaced by one of another class after the trainer copied the network no longer
+// pairs with its copies: the direct loops must stop like the visitor binding does.
+TEST(TrainEpochDeathTest, MatrixTypeChangedAfterCopyingIsFatal) {
+    auto net = MakeNet(kTanh, kLinear);
+    TBackpropModule module(net.get());
+    net->SetConnections(1, 2, new TConnectedConnections(net.get(), 1, 2));
+    const char* check = "conn1 -> GetConnectionsNType\\(\\) == conn2 -> GetConnectionsNType\\(\\)";
+    EXPECT_DEATH(module.ApplyWeightChanges(0.1, 0.0), check);
+    EXPECT_DEATH(module.ApplyWeightChanges(0.1, 0.5), check);
+    const Pattern p = Patterns()[0];
+    EXPECT_DEATH(module.TrainPattern(p.in.data(), p.target.data(), MeanSquaredError, nullptr),
+                 check);
 }
 
 TEST(TrainToThreshold, StopsAtTheFirstPassBelowTheThreshold) {
