@@ -201,10 +201,9 @@ void Data::GetBlock(double** inputRows, double** outputRows, int firstRow, int l
     *count = 0;
     if (!IsValidRow(firstRow))
         Fail("Data Block Fault", "Data::GetBlock");
-    // In a wrapped ring the held slots form two runs, MbrNdxFirst .. end and 0 .. MbrNdxLast; a
-    // block stays inside the run it starts in.
-    const bool inOlderRun = MbrNdxLast < MbrNdxFirst && firstRow >= MbrNdxFirst;
-    lastRow = std::min(lastRow, inOlderRun ? MbrNdxRows - 1 : MbrNdxLast);
+    // lastRow never passes the newest slot. In a wrapped ring a block that starts in the older
+    // run (MbrNdxFirst .. end) therefore copies nothing unless lastRow lies before the newest.
+    lastRow = std::min(lastRow, MbrNdxLast);
     int k = 0;
     for (int row = firstRow; row <= lastRow; ++row, ++k) {
         if (inputRows != nullptr)

@@ -44,7 +44,8 @@ class Data {
 
     // Copies the rows firstRow .. lastRow, in slot order, into inputRows[k] and outputRows[k]
     // (either array may be null to skip that part) and sets *count to the number copied.
-    // lastRow is lowered to the end of the run of held slots that starts at firstRow.
+    // lastRow is lowered to MbrNdxLast when it is greater (so in a wrapped ring a block starting
+    // in the older run, after MbrNdxLast, copies nothing).
     // An invalid firstRow raises "Data Block Fault" after setting *count to 0.
     void GetBlock(double** inputRows, double** outputRows, int firstRow, int lastRow,
                   int* count) const;

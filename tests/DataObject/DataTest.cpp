@@ -253,9 +253,10 @@ TEST(DataTest, GetBlockClampsToTheHeldRowsAndCounts) {
                        "Data::GetBlock");
     EXPECT_EQ(count, 0);
     auto wrapped = MakeData(5, 7);  // slots 2, 3, 4 hold rows 2, 3, 4; slots 0, 1 rows 5, 6
-    wrapped->GetBlock(inRows, outRows, 3, 4, &count);  // inside the older run
-    EXPECT_EQ(count, 2);
-    EXPECT_DOUBLE_EQ(in[1][0], 40.0);
+    in[0][0] = -1.0;
+    wrapped->GetBlock(inRows, outRows, 3, 4, &count);  // lastRow lowered to MbrNdxLast 1 < 3
+    EXPECT_EQ(count, 0);
+    EXPECT_DOUBLE_EQ(in[0][0], -1.0);
     wrapped->GetBlock(inRows, outRows, 0, 4, &count);  // the newer run ends at MbrNdxLast 1
     EXPECT_EQ(count, 2);
     EXPECT_DOUBLE_EQ(in[1][0], 60.0);
