@@ -73,12 +73,17 @@ bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-// For a decimal number text that did not fit a double: true when its magnitude is large
-// (overflow), false when it is tiny (underflow).
-bool IsOverflow(const char* p, const char* end) {
-    long magnitude = 0;  // decimal exponent of the first significant digit
+bool IsHexDigit(char c) {
+    return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// For a number text that did not fit a double (decimal, or hexadecimal after its "0x"): true
+// when its magnitude is large (overflow), false when it is tiny (underflow).
+bool IsOverflow(const char* p, const char* end, bool hex) {
+    const auto isDigit = hex ? IsHexDigit : IsDigit;
+    long magnitude = 0;  // digit position of the first significant digit
     bool significant = false;
-    while (p < end && IsDigit(*p)) {
+    while (p < end && isDigit(*p)) {
         if (*p != '0' || significant) {
             if (significant)
                 ++magnitude;
@@ -89,7 +94,7 @@ bool IsOverflow(const char* p, const char* end) {
     if (p < end && *p == '.') {
         ++p;
         long zeros = 0;
-        while (p < end && IsDigit(*p)) {
+        while (p < end && isDigit(*p)) {
             if (!significant) {
                 if (*p == '0') {
                     ++zeros;
@@ -101,8 +106,9 @@ bool IsOverflow(const char* p, const char* end) {
             ++p;
         }
     }
-    long exponent = 0;
-    if (p < end && (*p == 'e' || *p == 'E')) {
+    long exponent = 0;  // decimal, or binary after "p" in hexadecimal
+    const char mark = hex ? 'p' : 'e';
+    if (p < end && (*p == mark || *p == mark - 'a' + 'A')) {
         ++p;
         const bool negative = p < end && *p == '-';
         if (p < end && (*p == '-' || *p == '+'))
@@ -115,7 +121,7 @@ bool IsOverflow(const char* p, const char* end) {
         if (negative)
             exponent = -exponent;
     }
-    return magnitude + exponent > 0;
+    return (hex ? 4 * magnitude : magnitude) + exponent > 0;
 }
 
 void Put(std::ostream& out, std::string_view text) {
@@ -362,13 +368,23 @@ double FileTools::ParseNumber(std::istream& in, std::string_view text) {
     if (p == end || *p == '+' || *p == '-')
         Fail("number-expected", in);
 
+    // Hexadecimal numbers ("0x1.8p3") are read as the C library reads them; "0x" without a
+    // hexadecimal digit is no number.
+    const bool hex = end - p >= 2 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X');
+    if (hex) {
+        p += 2;
+        if (p == end || *p == '+' || *p == '-')
+            Fail("number-expected", in);
+    }
+
     // from_chars always uses "." as the decimal point, whatever the locale.
     double value = 0.0;
-    const std::from_chars_result r = std::from_chars(p, end, value, std::chars_format::general);
+    const std::from_chars_result r =
+        std::from_chars(p, end, value, hex ? std::chars_format::hex : std::chars_format::general);
     if (r.ec == std::errc::invalid_argument)
         Fail("number-expected", in);
     if (r.ec == std::errc::result_out_of_range) {
-        if (IsOverflow(p, r.ptr))
+        if (IsOverflow(p, r.ptr, hex))
             Fail("number-out-of-range", in);
         value = 0.0;
     }

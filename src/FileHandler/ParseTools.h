@@ -82,9 +82,10 @@ class FileTools {
     // Decimal integer at the start of text (leading white space and sign allowed, the rest
     // ignored). "integer-expected" when there is none, "integer-out-of-range" beyond 32 bits.
     std::int32_t ParseInteger(std::istream& in, std::string_view text);
-    // Decimal number at the start of text, converted independently of the locale (the rest
-    // ignored). "number-expected" when there is none, "number-out-of-range" when it does not fit
-    // a finite double (also "inf" and "nan"); values too small to represent become zero.
+    // Decimal or hexadecimal ("0x1.8p3") number at the start of text, converted independently of
+    // the locale (the rest ignored). "number-expected" when there is none, "number-out-of-range"
+    // when it does not fit a finite double (also "inf" and "nan"); values too small to represent
+    // become zero.
     double ParseNumber(std::istream& in, std::string_view text);
 
     // --- Statement writers (ParseTools.cpp) ---

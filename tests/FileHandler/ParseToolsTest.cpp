@@ -287,7 +287,12 @@ TEST_F(ParseToolsTest, ParseNumberReadsALeadingDecimal) {
     // Too small to represent: zero, as the C library gives it.
     EXPECT_EQ(tools.ParseNumber(in, "1e-400"), 0.0);
     EXPECT_EQ(tools.ParseNumber(in, "0.000000000000000000000000000001e-380"), 0.0);
-    for (const char* bad : {"", "abc", "-", "--5", "+-5", ".", "e5"}) {
+    // Hexadecimal numbers as the C library reads them.
+    EXPECT_EQ(tools.ParseNumber(in, "0x10"), 16.0);
+    EXPECT_EQ(tools.ParseNumber(in, "-0X1.8p1"), -3.0);
+    EXPECT_EQ(tools.ParseNumber(in, "0x.8"), 0.5);
+    EXPECT_EQ(tools.ParseNumber(in, "0x1p-2000"), 0.0);
+    for (const char* bad : {"", "abc", "-", "--5", "+-5", ".", "e5", "0x", "0xg", "0x-1"}) {
         try {
             tools.ParseNumber(in, bad);
             ADD_FAILURE() << bad;
@@ -295,7 +300,8 @@ TEST_F(ParseToolsTest, ParseNumberReadsALeadingDecimal) {
             EXPECT_EQ(e.message, "number-expected") << bad;
         }
     }
-    for (const char* big : {"1e309", "-1e400", "100000000000000000000e300", "inf", "nan"}) {
+    for (const char* big : {"1e309", "-1e400", "100000000000000000000e300", "inf", "nan",
+                            "0x1p2000", "0x1000p1022"}) {
         try {
             tools.ParseNumber(in, big);
             ADD_FAILURE() << big;
