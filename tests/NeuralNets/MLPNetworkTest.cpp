@@ -32,11 +32,17 @@ class TRecordingError : public TErrorObj {
     double sum = 0.0;
 };
 
-void ExpectException(const TException& e, const char* message, const char* kind,
-                     const char* location) {
-    EXPECT_STREQ(e.GetMessage(), message);
-    EXPECT_STREQ(e.GetKind(), kind);
-    EXPECT_STREQ(e.GetLocation(), location);
+template <class Call>
+void ExpectThrown(Call call, const char* message, const char* location,
+                  const char* kind = "Bad Parameter") {
+    try {
+        call();
+        ADD_FAILURE() << "no exception; expected " << message;
+    } catch (const TException& e) {
+        EXPECT_STREQ(e.GetMessage(), message);
+        EXPECT_STREQ(e.GetKind(), kind);
+        EXPECT_STREQ(e.GetLocation(), location);
+    }
 }
 
 TEST(MLPNetworkTest, SizesWithBiasGiveTheChainAndBiasConnections) {
@@ -179,13 +185,8 @@ TEST_F(MLPDataTest, RecallOutputOnlyKeepsOutputsOldestRowFirst) {
     EXPECT_DOUBLE_EQ(y, Expected(2, 1));
 
     std::unique_ptr<Data> untouched;
-    try {
-        net.RecallOutputOnly(nullptr, &untouched);
-        ADD_FAILURE() << "no exception";
-    } catch (const TException& e) {
-        ExpectException(e, "Null data pointer", "Null Pointer Parameter",
-                        "TQorm::RecallOutputOnly");
-    }
+    ExpectThrown([&] { net.RecallOutputOnly(nullptr, &untouched); }, "Null data pointer",
+                 "TQorm::RecallOutputOnly", "Null Pointer Parameter");
     EXPECT_EQ(untouched, nullptr);
 }
 
@@ -217,39 +218,22 @@ TEST_F(MLPDataTest, InputSelectionDecidesWhatTheNetworkReads) {
 
 TEST_F(MLPDataTest, DataOfAnotherShapeIsRefusedBeforeAnyRowIsRead) {
     auto wide = MakeData(2, 2, 3);
-    try {
-        net.RecallData(wide.get());
-        ADD_FAILURE() << "no exception";
-    } catch (const TException& e) {
-        ExpectException(e,
-                        "The data set delivers 3 inputs per row, the network's input layer "
-                        "has 2 neurons",
-                        "Bad Parameter", "TMLPNetwork::RecallData");
-    }
+    ExpectThrown([&] { net.RecallData(wide.get()); },
+                 "The data set delivers 3 inputs per row, the network's input layer has 2 neurons",
+                 "TMLPNetwork::RecallData");
     EXPECT_EQ(wide->MbrNdxCurrent, 0);
 
     auto twoTargets = std::make_unique<Data>(1, 2, 2, false);
     TRecordingError one(1);
-    try {
-        net.ComputeError(twoTargets.get(), &one);
-        ADD_FAILURE() << "no exception";
-    } catch (const TException& e) {
-        ExpectException(e,
-                        "The data set delivers 2 targets per row, the network's output layer "
-                        "has 1 neurons",
-                        "Bad Parameter", "TMLPNetwork::ComputeError");
-    }
+    ExpectThrown([&] { net.ComputeError(twoTargets.get(), &one); },
+                 "The data set delivers 2 targets per row, the network's output layer has 1 "
+                 "neurons",
+                 "TMLPNetwork::ComputeError");
     auto in = MakeData(2, 2);
     TRecordingError two(2);
-    try {
-        net.ComputeError(in.get(), &two);
-        ADD_FAILURE() << "no exception";
-    } catch (const TException& e) {
-        ExpectException(e,
-                        "The error object compares 2 outputs, the network's output layer has "
-                        "1 neurons",
-                        "Bad Parameter", "TMLPNetwork::ComputeError");
-    }
+    ExpectThrown([&] { net.ComputeError(in.get(), &two); },
+                 "The error object compares 2 outputs, the network's output layer has 1 neurons",
+                 "TMLPNetwork::ComputeError");
     EXPECT_EQ(two.numPatterns, 0);
 }
 
