@@ -255,7 +255,12 @@ void NetworkReader::ReadLayer() {
     const bool neuronsBlock = IsTag("NEURONS");
     if (neuronsBlock) {
         ReadNeurons(layerNum, layerFn);
+        // The statement after the block is read before the block is checked for completeness.
         Next(layerBlock);
+        for (int n = 0; n < layer->numNodes; ++n) {
+            if (!neuronDefined[n])
+                Fail("Neuron not defined");
+        }
     } else {
         for (int i = 0; i < maxParams; ++i) {
             if (!paramSet[i])
@@ -343,10 +348,6 @@ void NetworkReader::ReadNeurons(std::int32_t layerNum, ActFunction layerFn) {
         neuronDefined[j] = 1;
     }
     tools.ExpectEndTag(st, in);
-    for (int n = 0; n < layer->numNodes; ++n) {
-        if (!neuronDefined[n])
-            Fail("Neuron not defined");
-    }
 }
 
 // A Simple or Gain layer applies its neurons' functions on every forward pass (an Input layer

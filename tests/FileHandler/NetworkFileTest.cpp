@@ -224,6 +224,9 @@ TEST_F(NetworkFileTest, NeuronsBlockErrors) {
     const std::string ok = "[Neuron = 0 ActivationFunction = sigmoid-gain]\n";
     EXPECT_EQ(ErrorOf(withNeurons(ok + ok)), "repeated neuron");
     EXPECT_EQ(ErrorOf(withNeurons(ok)), "Neuron not defined");
+    // The statement after the neurons block is read before the block is found incomplete.
+    const std::string cut = withNeurons(ok);
+    EXPECT_EQ(ErrorOf(cut.substr(0, cut.find("[~Neurons]") + 10)), "Unexpected end of file");
     EXPECT_EQ(ErrorOf(withNeurons("[Neuron = 0 Gain = 1]\n")), "No activation function defined");
     EXPECT_EQ(ErrorOf(withNeurons("[Neuron = 0 Gain]\n")),
               "Equals clause expected in neuron parameter");
