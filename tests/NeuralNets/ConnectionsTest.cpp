@@ -94,11 +94,7 @@ TEST(ConnectionsTest, BaseOperationsRunThroughTheVisitors) {
     EXPECT_EQ(sums[0], 6.5);
     EXPECT_EQ(sums[1], 13.5);
 
-    std::srand(31);
-    const int next = std::rand();
-    std::srand(31);
-    c->Randomize(-0.75, -0.75);
-    EXPECT_EQ(std::rand(), next);
+    EXPECT_EQ(NumbersDrawn([&] { c->Randomize(-0.75, -0.75); }), 0);
     EXPECT_EQ(c->w, std::vector<double>(4, -0.75));
 }
 
@@ -145,11 +141,7 @@ TEST(ConnectionsTest, RandomWeightStaysInItsRange) {
         EXPECT_LE(w, -0.5 + 32766.0 / 32767.0 * 2.0);
     }
     // lo == hi still draws a number.
-    std::srand(9);
-    const int first = std::rand();
-    std::srand(9);
-    EXPECT_EQ(RandomWeight(0.25, 0.25), 0.25);
-    EXPECT_NE(std::rand(), first);
+    EXPECT_EQ(NumbersDrawn([] { EXPECT_EQ(RandomWeight(0.25, 0.25), 0.25); }), 1);
 }
 
 }  // namespace

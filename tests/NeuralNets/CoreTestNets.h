@@ -2,12 +2,27 @@
 // layers above plain layers with linear neurons. No pair is connected.
 #pragma once
 
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
 #include "NeuralNets/BasicNetwork.h"
 
 namespace synapsor {
+
+// How many numbers `call` draws from rand(): it runs from a fixed seed, and the number drawn next
+// is looked up in the sequence from that seed (more than 64 draws count as 65).
+template <class Call>
+int NumbersDrawn(Call call) {
+    std::srand(1234);
+    call();
+    const int next = std::rand();
+    std::srand(1234);
+    int k = 0;
+    while (k <= 64 && std::rand() != next)
+        ++k;
+    return k;
+}
 
 inline std::unique_ptr<TBasicNetwork> MakeLinearNet(const std::vector<int>& sizes) {
     const int n = static_cast<int>(sizes.size());
