@@ -130,19 +130,39 @@ void ReadRows(FileTools& tools, std::istream& in, const std::string& dataName, c
     }
 }
 
-// Row counts of the data sets to write, -1 when none is given; DATA_MISMATCH when they differ.
-std::int32_t RowsToWrite(Data* first, Data* second, std::int32_t& rows) {
-    rows = -1;
-    if (first != nullptr)
-        rows = first->MbrNdxDataRows;
-    if (second != nullptr) {
-        if (first == nullptr) {
-            rows = second->MbrNdxDataRows;
-        } else if (second->MbrNdxDataRows != rows) {
-            return FileTools::DATA_MISMATCH;
+// What the writers write: the row count and the header counts, -1 for a part written as label
+// lists. DATA_MISMATCH when no data set is given or the two hold different numbers of rows.
+struct WriteShape {
+    std::int32_t rows = -1;
+    std::int32_t inputs1 = 0, outputs1 = 0, inputs2 = 0, outputs2 = 0;
+};
+
+std::int32_t ShapeToWrite(const Data* first, const Data* second, WriteShape& shape) {
+    if (first != nullptr) {
+        shape.rows = first->MbrNdxDataRows;
+        shape.inputs1 = first->MbrNdxInputs;
+        shape.outputs1 = first->MbrNdxOutputs;
+        if (first->MbrBlnLabels) {
+            const int LngExpectedOutputs = first->MbrNdxOutputs;
+            SYN_ASSERT(LngExpectedOutputs == 0);
+            shape.outputs1 = -1;
         }
     }
-    return rows < 0 ? FileTools::DATA_MISMATCH : FileTools::SUCCESS;
+    if (second != nullptr) {
+        if (first == nullptr) {
+            shape.rows = second->MbrNdxDataRows;
+        } else if (second->MbrNdxDataRows != shape.rows) {
+            return FileTools::DATA_MISMATCH;
+        }
+        shape.inputs2 = second->MbrNdxInputs;
+        shape.outputs2 = second->MbrNdxOutputs;
+        if (second->MbrBlnLabels) {
+            const int LngCalculatedOutputs = second->MbrNdxInputs;
+            SYN_ASSERT(LngCalculatedOutputs == 0);
+            shape.inputs2 = -1;
+        }
+    }
+    return shape.rows < 0 ? FileTools::DATA_MISMATCH : FileTools::SUCCESS;
 }
 
 // Writes a value as the stream's general notation with 15 significant digits ("%.15g").
@@ -318,30 +338,12 @@ std::int32_t FileTools::ReadDataSetChunk(const char* file, long& offset, std::in
 std::int32_t FileTools::WriteDataSetFile(const char* file, Data* first, Data* second,
                                          std::unique_ptr<TKQstructure> error) {
     error.reset();
-    std::int32_t rows = -1;
-    std::int32_t inputs1 = 0, outputs1 = 0, inputs2 = 0, outputs2 = 0;
-    if (first != nullptr) {
-        inputs1 = first->MbrNdxInputs;
-        outputs1 = first->MbrNdxOutputs;
-        if (first->MbrBlnLabels) {
-            const int LngExpectedOutputs = first->MbrNdxOutputs;
-            SYN_ASSERT(LngExpectedOutputs == 0);
-            outputs1 = -1;
-        }
-    }
-    if (second != nullptr) {
-        inputs2 = second->MbrNdxInputs;
-        outputs2 = second->MbrNdxOutputs;
-        if (second->MbrBlnLabels) {
-            const int LngCalculatedOutputs = second->MbrNdxInputs;
-            SYN_ASSERT(LngCalculatedOutputs == 0);
-            inputs2 = -1;
-        }
-    }
-    if (RowsToWrite(first, second, rows) != SUCCESS)
+    WriteShape shape;
+    if (ShapeToWrite(first, second, shape) != SUCCESS)
         return DATA_MISMATCH;
 
-    std::int32_t err = WriteDataSetHeader(file, inputs1, outputs1, inputs2, outputs2, rows);
+    std::int32_t err = WriteDataSetHeader(file, shape.inputs1, shape.outputs1, shape.inputs2,
+                                          shape.outputs2, shape.rows);
     if (err == SUCCESS)
         err = WriteDataSetRows(file, first, second);
     if (err == SUCCESS)
@@ -380,11 +382,10 @@ std::int32_t FileTools::WriteDataSetHeader(const char* file, std::int32_t inputs
 std::int32_t FileTools::WriteDataSetRows(const char* file, Data* first, Data* second,
                                          std::unique_ptr<TKQstructure> error) {
     error.reset();
-    std::int32_t rows = -1;
-    if (RowsToWrite(first, second, rows) != SUCCESS)
+    WriteShape shape;
+    if (ShapeToWrite(first, second, shape) != SUCCESS)
         return DATA_MISMATCH;
-    SYN_ASSERT(first == nullptr || !first->MbrBlnLabels || first->MbrNdxOutputs == 0);
-    SYN_ASSERT(second == nullptr || !second->MbrBlnLabels || second->MbrNdxInputs == 0);
+    const std::int32_t rows = shape.rows;
 
     std::ofstream out(file, std::ios::binary | std::ios::app);
     if (!out.is_open())

@@ -407,5 +407,25 @@ TEST_F(FilerTest, ProbeAnswers) {
     }
 }
 
+// The shape checks run in order: the first data set's, the row counts, the second's.
+TEST(FilerDeathTest, WritersCheckTheShapeInOrder) {
+    FileTools tools;
+    const std::string path = ::testing::TempDir() + "filer_shape_death.dat";
+    const double v[] = {1};
+    Data labelledWithOutputs(1, 1, 1, true), threeRows(3, 1, 0, false);
+    Data labelledWithInputs(1, 1, 1, true);
+    labelledWithOutputs.AppendRow(v, v, nullptr);
+    labelledWithInputs.AppendRow(v, v, nullptr);
+    for (int i = 0; i < 3; ++i)
+        threeRows.AppendRow(v, nullptr, nullptr);
+    EXPECT_EQ(tools.WriteDataSetFile(path.c_str(), &threeRows, &labelledWithInputs),
+              FileTools::DATA_MISMATCH);
+    EXPECT_DEATH(tools.WriteDataSetRows(path.c_str(), &labelledWithOutputs, &threeRows),
+                 "Assertion failed: LngExpectedOutputs == 0");
+    EXPECT_DEATH(tools.WriteDataSetRows(path.c_str(), nullptr, &labelledWithInputs),
+                 "Assertion failed: LngCalculatedOutputs == 0");
+    std::remove(path.c_str());
+}
+
 }  // namespace
 }  // namespace synapsor
