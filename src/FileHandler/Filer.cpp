@@ -95,8 +95,9 @@ std::unique_ptr<Data> NewDataSet(std::int32_t rows, std::int32_t inputs, std::in
 // Reads count rows of the Data block into the data sets that exist.
 void ReadRows(FileTools& tools, std::istream& in, const std::string& dataName, const Layout& layout,
               std::int32_t count, Data* first, Data* second) {
-    if (first == nullptr && second == nullptr)
-        return;  // the rows hold nothing to read
+    // Without rows the column counts are not bounded by the file: allocate nothing for them.
+    if (count == 0 || (first == nullptr && second == nullptr))
+        return;
     std::vector<double> inputs(layout.inputs), expected(layout.expected);
     std::vector<double> generated(layout.generated), errors(layout.errors);
     Statement st;  // reused for every value: no allocation per value

@@ -196,6 +196,21 @@ TEST_F(FilerTest, RowCountsBeyondTheFileAreRefusedBeforeAllocating) {
     EXPECT_EQ(second, nullptr);
 }
 
+// Regression: zero rows with a column count near 2^31 allocated a row buffer of that many values.
+TEST_F(FilerTest, ZeroRowsWithHugeColumnCountsAllocateNothing) {
+    WriteText("[DataSet][Rows = 0][Inputs = 2147483647][ExpectedOutputs = 2147483647]"
+              "[GeneratedOutputs = 2147483647][Error = 2147483647][Data][~Data][~DataSet]");
+    ASSERT_EQ(tools.ReadDataSetFile(path.c_str(), first, second), FileTools::SUCCESS);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->MbrNdxDataRows, 0);
+    EXPECT_EQ(first->MbrNdxInputs, 2147483647);
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(second->MbrNdxDataRows, 0);
+    long offset = 0;
+    EXPECT_EQ(tools.ReadDataSetChunk(path.c_str(), offset, 0, first, second), FileTools::SUCCESS);
+    EXPECT_EQ(first->MbrNdxDataRows, 0);
+}
+
 TEST_F(FilerTest, LabelLists) {
     auto read = [&](const std::string& text) {
         std::istringstream in(text);
