@@ -198,8 +198,9 @@ TEST_F(FilerTest, RowCountsBeyondTheFileAreRefusedBeforeAllocating) {
 
 // Regression: zero rows with a column count near 2^31 allocated a row buffer of that many values.
 TEST_F(FilerTest, ZeroRowsWithHugeColumnCountsAllocateNothing) {
-    WriteText("[DataSet][Rows = 0][Inputs = 2147483647][ExpectedOutputs = 2147483647]"
-              "[GeneratedOutputs = 2147483647][Error = 2147483647][Data][~Data][~DataSet]");
+    WriteText(
+        "[DataSet][Rows = 0][Inputs = 2147483647][ExpectedOutputs = 2147483647]"
+        "[GeneratedOutputs = 2147483647][Error = 2147483647][Data][~Data][~DataSet]");
     ASSERT_EQ(tools.ReadDataSetFile(path.c_str(), first, second), FileTools::SUCCESS);
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(first->MbrNdxDataRows, 0);
