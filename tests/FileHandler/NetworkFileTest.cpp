@@ -71,6 +71,24 @@ double Sigmoid(double x) {
     return 1.0 / (1.0 + std::exp(-x));
 }
 
+std::string Repeated(const std::string& text, int times) {
+    std::string all;
+    for (int i = 0; i < times; ++i)
+        all += text;
+    return all;
+}
+
+// The message of the FileTools::Error that call raises; "no error" when it returns.
+template <typename Call>
+std::string MessageOf(Call call) {
+    try {
+        call();
+    } catch (const FileTools::Error& e) {
+        return e.message;
+    }
+    return "no error";
+}
+
 double GainOf(TBasicNetwork& net, int layer, int neuron) {
     return dynamic_cast<TGainNeuron&>(*net.GetLayer(layer)->GetNeuron(neuron)).gain;
 }
@@ -90,13 +108,7 @@ class NetworkFileTest : public ::testing::Test {
     }
     // The message of the error that reading text raises.
     std::string ErrorOf(const std::string& text) {
-        try {
-            Read(text);
-        } catch (const FileTools::Error& e) {
-            return e.message;
-        }
-        ADD_FAILURE() << "read without error";
-        return {};
+        return MessageOf([&] { Read(text); });
     }
     // text with the first occurrence of from replaced by to.
     static std::string Mutated(const std::string& from, const std::string& to,
@@ -113,16 +125,6 @@ class NetworkFileTest : public ::testing::Test {
         tools.WriteNetwork(out, &net);
         return out.str();
     }
-    std::string WriteError(TBasicNetwork& net) {
-        try {
-            Write(net);
-        } catch (const FileTools::Error& e) {
-            return e.message;
-        }
-        ADD_FAILURE() << "written without error";
-        return {};
-    }
-
     FileTools tools;
 };
 
@@ -186,15 +188,9 @@ TEST_F(NetworkFileTest, AllBracketMeansThePlainStatement) {
                                   "[ALL ActivationFunction = sigmoid-gain]"))),
               plain);
     EXPECT_EQ(Write(*Read(Mutated("[Gain = 2]", "[All Gain = 2]"))), plain);
-    EXPECT_EQ(ErrorOf(Mutated("[Gain = 2]", "[ALL]")), "[ALL] is incomplete statment");
-    EXPECT_EQ(ErrorOf(Mutated("[Gain = 2]", "[ALL LayerType]")),
-              "Required syntax is [ALL <keyword>=<val>]");
-    EXPECT_EQ(ErrorOf(Mutated("[Gain = 2]", "[ALL Gain = 2 x = 1]")), "Too complicated statement");
 }
 
 TEST_F(NetworkFileTest, GainIsGivenPerLayerOrCarriedBetweenNeurons) {
-    EXPECT_EQ(ErrorOf(Mutated("[Gain = 2]\n", "")), "Incomplete Layer information");
-
     // Neuron 1 takes the layer's gain, neuron 2 the gain neuron 0 gave last. Neuron 2's own
     // function is checked but the layer's function applies.
     auto net = Read(Mutated(kLayer2Functions,
@@ -215,139 +211,144 @@ TEST_F(NetworkFileTest, GainIsGivenPerLayerOrCarriedBetweenNeurons) {
     EXPECT_EQ(net->GetLayer(2)->GetNeuron(2)->GetActFunction(), ActSigmoid);
     EXPECT_EQ(GainOf(*net, 2, 2), 3.0);
     EXPECT_EQ(net->GetLayer(2)->GetActFunction(), nullptr);
-}
 
-TEST_F(NetworkFileTest, NeuronsBlockErrors) {
-    const auto withNeurons = [](const std::string& neurons) {
-        return Mutated(kLayer2Functions, "[Gain = 1]\n[Neurons]\n" + neurons + "[~Neurons]");
-    };
-    const std::string ok = "[Neuron = 0 ActivationFunction = sigmoid-gain]\n";
-    EXPECT_EQ(ErrorOf(withNeurons(ok + ok)), "repeated neuron");
-    EXPECT_EQ(ErrorOf(withNeurons(ok)), "Neuron not defined");
-    // The statement after the neurons block is read before the block is found incomplete.
-    const std::string cut = withNeurons(ok);
-    EXPECT_EQ(ErrorOf(cut.substr(0, cut.find("[~Neurons]") + 10)), "Unexpected end of file");
-    EXPECT_EQ(ErrorOf(withNeurons("[Neuron = 0 Gain = 1]\n")), "No activation function defined");
-    EXPECT_EQ(ErrorOf(withNeurons("[Neuron = 0 Gain]\n")),
-              "Equals clause expected in neuron parameter");
-    EXPECT_EQ(ErrorOf(withNeurons("[Neuron = 3]\n")),
-              "Neuron index 3 is outside 0 to 2 in layer 2");
-    EXPECT_EQ(ErrorOf(withNeurons("[Neuron = -1]\n")),
-              "Neuron index -1 is outside 0 to 2 in layer 2");
-    EXPECT_EQ(ErrorOf(withNeurons("[Neuron = 0 Slope = 1]\n")),
-              "Unknown neuron parameter \"Slope\" of neuron 0 in layer 2");
-    EXPECT_EQ(ErrorOf(withNeurons("[Neuron = 0 ActivationFunction = cosine]\n")),
-              "Unknown activation function \"cosine\" in layer 2");
-}
-
-TEST_F(NetworkFileTest, LayerBlockErrors) {
-    const std::string layer2 = "[LayerType = Gain]\n[NumberOfNeurons = 3]";
-    EXPECT_EQ(ErrorOf(Mutated("= Gain]", "= Hidden]")), "Unknown layer type");
-    EXPECT_EQ(ErrorOf(Mutated("[LayerType = Input]\n", "")),
-              "Layer 1 needs both LayerType and NumberOfNeurons");
-    EXPECT_EQ(ErrorOf(Mutated(layer2, "[Gain = 2]\n" + layer2)),
-              "Unknown keyword or neuron parameter \"Gain\" before LayerType and NumberOfNeurons "
-              "in layer 2");
-    EXPECT_EQ(ErrorOf(Mutated("[Gain = 2]", "[Slope = 2]")),
-              "Unknown keyword or neuron parameter \"Slope\" in layer 2");
-    EXPECT_EQ(ErrorOf(Mutated("sigmoid-gain", "sigmoid-gian")),
-              "Unknown activation function \"sigmoid-gian\" in layer 2");
-    EXPECT_EQ(ErrorOf(Mutated("[NumberOfNeurons = 3]", "[NumberOfNeurons = -3]")),
-              "NumberOfNeurons = -3 is negative in layer 2");
-    EXPECT_EQ(ErrorOf(Mutated(layer2, layer2 + "\n[NumberOfNeurons = 4]")),
-              "NumberOfNeurons changed after the layer was created in layer 2");
-    EXPECT_EQ(ErrorOf(Mutated("[NumberOfNeurons = 3]", "[NumberOfNeurons = 3 x]")),
-              "Too complicated statement");
-    EXPECT_EQ(ErrorOf(Mutated("[Layer = 2]", "[Layer = 3]")), "Layer index 3 is outside 0 to 2");
-}
-
-// A Simple or Gain layer applies its functions in every forward pass; an Input layer never does.
-TEST_F(NetworkFileTest, LayersThatCannotBeComputedAreRejected) {
-    EXPECT_EQ(ErrorOf(Mutated("= sigmoid-gain]", "= null]")),
-              "Activation function \"null\" cannot compute neuron 0 of layer 2");
-    EXPECT_EQ(ErrorOf(Mutated("= sigmoid-gain]", "= error]")),
-              "Activation function \"error\" cannot compute neuron 0 of layer 2");
-    EXPECT_EQ(ErrorOf(Mutated("[ActivationFunction = bias]\n", "")),
-              "No activation function defined for layer 0");
-    EXPECT_EQ(ErrorOf(Mutated("= bias]", "= sigmoid-gain]")),
-              "Activation function \"sigmoid-gain\" needs a Gain layer; layer 0 is of type Simple");
-    auto net = Read(
+    // An Input layer never applies its function, so "null" is allowed there.
+    net = Read(
         Mutated("[NumberOfNeurons = 2]", "[NumberOfNeurons = 2]\n[All ActivationFunction = null]"));
     EXPECT_EQ(net->GetLayer(1)->GetActFunction(), ActNull);
 }
 
-TEST_F(NetworkFileTest, HeaderErrors) {
+TEST_F(NetworkFileTest, UnusualButValidTextIsRead) {
+    const std::string texts[] = {
+        std::string(kMinimal) + "/* trained */\n",
+        // Nine columns, the most a matrix may have.
+        Mutated(kPrunedMatrix,
+                "[Matrix Weights TrainableInfo Weights Weights Weights Weights Weights Weights "
+                "TrainableInfo]\n0.5 T 1 1 1 1 1 1 T  - - - - - - - - -  -1 F -1 -1 -1 -1 -1 -1 "
+                "F\n[~Matrix]"),
+        // Any word stands in the trainable column of a connection that does not exist.
+        Mutated("0.5 T  - -", "0.5 t  - x")};
+    for (const std::string& text : texts)
+        EXPECT_NE(Read(text), nullptr) << text;
+}
+
+TEST_F(NetworkFileTest, MalformedFilesAreRejected) {
+    const auto neurons = [](const std::string& items) {
+        return Mutated(kLayer2Functions, "[Gain = 1]\n[Neurons]\n" + items + "[~Neurons]");
+    };
+    const auto weightList = [](const std::string& entry) {
+        return Mutated(kPrunedMatrix, "[WeightList]\n" + entry + "\n[~WeightList]");
+    };
+    const std::string ok = "[Neuron = 0 ActivationFunction = sigmoid-gain]\n";
+    const std::string incomplete = neurons(ok);
     const std::string count = "[NumberOfLayers = 3]";
-    EXPECT_EQ(ErrorOf(Mutated(count + "\n", "")), "Must specify number of layers");
-    EXPECT_EQ(ErrorOf(Mutated(count, count + "[Layers = 3]")), "Unknown keyword");
-    EXPECT_EQ(ErrorOf(Mutated(count, "[NumberOfLayers = 3 x]")), "Too complicated statement");
-    EXPECT_EQ(ErrorOf(Mutated("= Basic]", "= Perceptron]")), "Unknown network type");
-    EXPECT_EQ(ErrorOf(Mutated(count, count + "[NumberOfInputs = 3]")),
-              "wrong number inputs in header");
-    EXPECT_EQ(ErrorOf(Mutated(count, count + "[NumberOfOutputs = 2]")),
-              "wrong number outputs in header");
-    EXPECT_EQ(ErrorOf(Mutated(count, count + "[InputLayer = 3]")),
-              "InputLayer = 3 must be a layer index below NumberOfLayers = 3");
-    EXPECT_EQ(ErrorOf(Mutated(count, count + "[OutputLayer = 3]")),
-              "OutputLayer = 3 must be a layer index below NumberOfLayers = 3");
-    EXPECT_EQ(ErrorOf(Mutated(count, "[NumberOfLayers = 4]")),
-              "Layer 3 is not defined (NumberOfLayers = 4)");
-    EXPECT_EQ(ErrorOf(Mutated(count, "[NumberOfLayers = 1001]")),
-              "NumberOfLayers = 1001 exceeds the limit of 1000 layers");
-    EXPECT_EQ(ErrorOf(Mutated("[NetworkType = Basic]\n", "")),
-              "[NETWORKTYPE = <string>] expectedNetworkInformation");
-    EXPECT_EQ(ErrorOf(Mutated("[NeuralNetwork]", "[Network]")), "[NEURALNETWORK] expected");
-}
-
-TEST_F(NetworkFileTest, NothingButCommentsMayFollowTheEndTag) {
-    EXPECT_NE(Read(std::string(kMinimal) + "/* trained */\n"), nullptr);
-    EXPECT_EQ(ErrorOf(std::string(kMinimal) + "[Layer = 1]"), "End Tag expected");
-    EXPECT_EQ(ErrorOf(std::string(kMinimal) + "3.5"), "End Tag expected");
-}
-
-TEST_F(NetworkFileTest, ConnectionBlockErrors) {
-    const std::string block =
-        "[ConnectionLayer]\n[LayerFrom = 0]\n[LayerTo = 2]\n[ConnectionType = Pruneable]\n";
-    EXPECT_EQ(ErrorOf(Mutated("[~NeuralNetwork]", block + "[~ConnectionLayer]\n[~NeuralNetwork]")),
-              "Connections already defined");
-    EXPECT_EQ(ErrorOf(Mutated("[LayerTo = 2]", "[LayerTo = 3]")),
-              "Connections from layer 0 to layer 3 name a layer outside 0 to 2");
-    EXPECT_EQ(ErrorOf(Mutated("[ConnectionType = Pruneable]\n", "")),
-              "Insufficient information to construct layer");
-    EXPECT_EQ(ErrorOf(Mutated("= Pruneable]", "= Sparse]")),
-              "Insufficient information to construct layer");
-    EXPECT_EQ(ErrorOf(Mutated("[LayerTo = 2]", "[LayerTo = 2]\n[Weight = 1]")),
-              "Unknown keyword in connections");
-}
-
-TEST_F(NetworkFileTest, MatrixErrors) {
+    const std::string layer2 = "[LayerType = Gain]\n[NumberOfNeurons = 3]";
     const std::string columns = "[Matrix Weights TrainableInfo]";
-    EXPECT_EQ(ErrorOf(Mutated(columns,
-                              "[Matrix Weights TrainableInfo Weights Weights Weights "
-                              "Weights Weights Weights Weights Weights]")),
-              "A matrix has at most 9 columns");
-    EXPECT_NE(Read(Mutated(kPrunedMatrix,
-                           "[Matrix Weights TrainableInfo Weights Weights Weights Weights Weights "
-                           "Weights TrainableInfo]\n0.5 T 1 1 1 1 1 1 T  - - - - - - - - -  "
-                           "-1 F -1 -1 -1 -1 -1 -1 F\n[~Matrix]")),
-              nullptr);
-    EXPECT_EQ(ErrorOf(Mutated(columns, "[Matrix Weights=1 TrainableInfo]")),
-              "Keyword expected in matrix parameter");
-    EXPECT_EQ(ErrorOf(Mutated(columns, "[Matrix Weights Flags]")), "Unknown matrix attribute");
-    EXPECT_EQ(ErrorOf(Mutated("-1 F", "-1")), "Token Expected");
-    EXPECT_EQ(ErrorOf(Mutated("0.5 T", "abc T")), "number-expected");
-    EXPECT_EQ(ErrorOf(Mutated("0.5 T", "0.5 X")),
-              "TrainableInfo must be T or F for an existing connection, found \"X\" at From = 0, "
-              "To = 0 (layer 0 to layer 2)");
-    EXPECT_NE(Read(Mutated("0.5 T  - -", "0.5 t  - x")), nullptr);  // any word where none exists
-    EXPECT_EQ(ErrorOf(Mutated("4 5 6", "4 - 6")),
-              "A FullyConnected matrix cannot leave out a connection (\"-\") at From = 1, To = 1 "
-              "(layer 1 to layer 2)");
-    EXPECT_EQ(
-        ErrorOf(Mutated(kFullMatrix,
-                        "[Matrix Weights TrainableInfo]\n1 T 2 T 3 T\n4 T 5 F 6 T\n[~Matrix]")),
-        "A FullyConnected matrix cannot hold untrainable weights (\"F\") at From = 1, To = 1 "
-        "(layer 1 to layer 2)");
+    const std::string connection =
+        "[ConnectionLayer]\n[LayerFrom = 0]\n[LayerTo = 2]\n[ConnectionType = Pruneable]\n";
+    const struct {
+        std::string text;
+        std::string message;
+    } cases[] = {
+        // Header.
+        {Mutated(count + "\n", ""), "Must specify number of layers"},
+        {Mutated(count, count + "[Layers = 3]"), "Unknown keyword"},
+        {Mutated(count, "[NumberOfLayers = 3 x]"), "Too complicated statement"},
+        {Mutated("= Basic]", "= Perceptron]"), "Unknown network type"},
+        {Mutated(count, count + "[NumberOfInputs = 3]"), "wrong number inputs in header"},
+        {Mutated(count, count + "[NumberOfOutputs = 2]"), "wrong number outputs in header"},
+        {Mutated(count, count + "[InputLayer = 3]"),
+         "InputLayer = 3 must be a layer index below NumberOfLayers = 3"},
+        {Mutated(count, count + "[OutputLayer = 3]"),
+         "OutputLayer = 3 must be a layer index below NumberOfLayers = 3"},
+        {Mutated(count, "[NumberOfLayers = 4]"), "Layer 3 is not defined (NumberOfLayers = 4)"},
+        {Mutated(count, "[NumberOfLayers = 1001]"),
+         "NumberOfLayers = 1001 exceeds the limit of 1000 layers"},
+        {Mutated("[NetworkType = Basic]\n", ""),
+         "[NETWORKTYPE = <string>] expectedNetworkInformation"},
+        {Mutated("[NeuralNetwork]", "[Network]"), "[NEURALNETWORK] expected"},
+        {std::string(kMinimal) + "[Layer = 1]", "End Tag expected"},
+        {std::string(kMinimal) + "3.5", "End Tag expected"},
+        // Layer statements.
+        {Mutated("[Gain = 2]", "[ALL]"), "[ALL] is incomplete statment"},
+        {Mutated("[Gain = 2]", "[ALL LayerType]"), "Required syntax is [ALL <keyword>=<val>]"},
+        {Mutated("[Gain = 2]", "[ALL Gain = 2 x = 1]"), "Too complicated statement"},
+        {Mutated("[NumberOfNeurons = 3]", "[NumberOfNeurons = 3 x]"), "Too complicated statement"},
+        {Mutated("[Gain = 2]\n", ""), "Incomplete Layer information"},
+        {Mutated("= Gain]", "= Hidden]"), "Unknown layer type"},
+        {Mutated("[LayerType = Input]\n", ""), "Layer 1 needs both LayerType and NumberOfNeurons"},
+        {Mutated(layer2, "[Gain = 2]\n" + layer2),
+         "Unknown keyword or neuron parameter \"Gain\" before LayerType and NumberOfNeurons in "
+         "layer 2"},
+        {Mutated("[Gain = 2]", "[Slope = 2]"),
+         "Unknown keyword or neuron parameter \"Slope\" in layer 2"},
+        {Mutated("sigmoid-gain", "sigmoid-gian"),
+         "Unknown activation function \"sigmoid-gian\" in layer 2"},
+        {Mutated("[NumberOfNeurons = 3]", "[NumberOfNeurons = -3]"),
+         "NumberOfNeurons = -3 is negative in layer 2"},
+        {Mutated(layer2, layer2 + "\n[NumberOfNeurons = 4]"),
+         "NumberOfNeurons changed after the layer was created in layer 2"},
+        {Mutated("[Layer = 2]", "[Layer = 3]"), "Layer index 3 is outside 0 to 2"},
+        // A Simple or Gain layer applies its functions in every forward pass.
+        {Mutated("= sigmoid-gain]", "= null]"),
+         "Activation function \"null\" cannot compute neuron 0 of layer 2"},
+        {Mutated("= sigmoid-gain]", "= error]"),
+         "Activation function \"error\" cannot compute neuron 0 of layer 2"},
+        {Mutated("[ActivationFunction = bias]\n", ""),
+         "No activation function defined for layer 0"},
+        {Mutated("= bias]", "= sigmoid-gain]"),
+         "Activation function \"sigmoid-gain\" needs a Gain layer; layer 0 is of type Simple"},
+        // Neurons blocks.
+        {neurons(ok + ok), "repeated neuron"},
+        {incomplete, "Neuron not defined"},
+        // The statement after the neurons block is read before the block is found incomplete.
+        {incomplete.substr(0, incomplete.find("[~Neurons]") + 10), "Unexpected end of file"},
+        {neurons("[Neuron = 0 Gain = 1]\n"), "No activation function defined"},
+        {neurons("[Neuron = 0 Gain]\n"), "Equals clause expected in neuron parameter"},
+        {neurons("[Neuron = 3]\n"), "Neuron index 3 is outside 0 to 2 in layer 2"},
+        {neurons("[Neuron = -1]\n"), "Neuron index -1 is outside 0 to 2 in layer 2"},
+        {neurons("[Neuron = 0 Slope = 1]\n"),
+         "Unknown neuron parameter \"Slope\" of neuron 0 in layer 2"},
+        {neurons("[Neuron = 0 ActivationFunction = cosine]\n"),
+         "Unknown activation function \"cosine\" in layer 2"},
+        // Connection blocks.
+        {Mutated("[~NeuralNetwork]", connection + "[~ConnectionLayer]\n[~NeuralNetwork]"),
+         "Connections already defined"},
+        {Mutated("[LayerTo = 2]", "[LayerTo = 3]"),
+         "Connections from layer 0 to layer 3 name a layer outside 0 to 2"},
+        {Mutated("[ConnectionType = Pruneable]\n", ""),
+         "Insufficient information to construct layer"},
+        {Mutated("= Pruneable]", "= Sparse]"), "Insufficient information to construct layer"},
+        {Mutated("[LayerTo = 2]", "[LayerTo = 2]\n[Weight = 1]"), "Unknown keyword in connections"},
+        // Matrices.
+        {Mutated(columns, "[Matrix Weights TrainableInfo" + Repeated(" Weights", 8) + "]"),
+         "A matrix has at most 9 columns"},
+        {Mutated(columns, "[Matrix Weights=1 TrainableInfo]"),
+         "Keyword expected in matrix parameter"},
+        {Mutated(columns, "[Matrix Weights Flags]"), "Unknown matrix attribute"},
+        {Mutated("-1 F", "-1"), "Token Expected"},
+        {Mutated("0.5 T", "abc T"), "number-expected"},
+        {Mutated("0.5 T", "0.5 X"),
+         "TrainableInfo must be T or F for an existing connection, found \"X\" at From = 0, To = "
+         "0 (layer 0 to layer 2)"},
+        {Mutated("4 5 6", "4 - 6"),
+         "A FullyConnected matrix cannot leave out a connection (\"-\") at From = 1, To = 1 "
+         "(layer 1 to layer 2)"},
+        {Mutated(kFullMatrix,
+                 "[Matrix Weights TrainableInfo]\n1 T 2 T 3 T\n4 T 5 F 6 T\n[~Matrix]"),
+         "A FullyConnected matrix cannot hold untrainable weights (\"F\") at From = 1, To = 1 "
+         "(layer 1 to layer 2)"},
+        // Weight lists.
+        {weightList("[From = 0 Weight = 1]"), "Insufficient information in weights list"},
+        {weightList("[From = 0 To = 1 Bias = 1]"), "Unknown keyword in weights list"},
+        {weightList("[From = 1 To = 0]"),
+         "Weight list entry outside layers of 1 and 3 neurons at From = 1, To = 0 (layer 0 to "
+         "layer 2)"},
+        {Mutated(kFullMatrix, "[WeightList]\n[From = 0 To = 0 UnTrainable]\n[~WeightList]"),
+         "A FullyConnected matrix cannot hold untrainable weights (UnTrainable) at From = 0, To = "
+         "0 (layer 1 to layer 2)"}};
+    for (const auto& c : cases)
+        EXPECT_EQ(ErrorOf(c.text), c.message) << c.text;
 }
 
 TEST_F(NetworkFileTest, WeightListCreatesExactlyTheListedConnections) {
@@ -361,26 +362,13 @@ TEST_F(NetworkFileTest, WeightListCreatesExactlyTheListedConnections) {
     EXPECT_TRUE(conns.IsTrainable(0, 1));
     EXPECT_EQ(conns.GetWeight(0, 2), -0.125);
     EXPECT_FALSE(conns.IsTrainable(0, 2));
-}
 
-TEST_F(NetworkFileTest, WeightListErrors) {
-    const auto list = [](const std::string& entry) {
-        return Mutated(kPrunedMatrix, "[WeightList]\n" + entry + "\n[~WeightList]");
-    };
-    EXPECT_EQ(ErrorOf(list("[From = 0 Weight = 1]")), "Insufficient information in weights list");
-    EXPECT_EQ(ErrorOf(list("[From = 0 To = 1 Bias = 1]")), "Unknown keyword in weights list");
-    EXPECT_EQ(ErrorOf(list("[From = 1 To = 0]")),
-              "Weight list entry outside layers of 1 and 3 neurons at From = 1, To = 0 (layer 0 "
-              "to layer 2)");
+    // An unknown word is printed before the error is raised.
     testing::internal::CaptureStdout();
-    const std::string message = ErrorOf(list("[From = 0 To = 1 Frozen]"));
+    const std::string message =
+        ErrorOf(Mutated(kPrunedMatrix, "[WeightList]\n[From = 0 To = 1 Frozen]\n[~WeightList]"));
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Frozen\n");
     EXPECT_EQ(message, "Unknown keyword in weights list");
-    EXPECT_EQ(ErrorOf(Mutated(kFullMatrix,
-                              "[WeightList]\n[From = 0 To = 0 UnTrainable]\n"
-                              "[~WeightList]")),
-              "A FullyConnected matrix cannot hold untrainable weights (UnTrainable) at From = 0, "
-              "To = 0 (layer 1 to layer 2)");
 }
 
 TEST_F(NetworkFileTest, ReadNetworkFileReportsAFileThatCannotBeOpened) {
@@ -479,15 +467,14 @@ TEST_F(NetworkFileTest, MLPWithBiasLayerZeroKeepsItsBiasFlag) {
     EXPECT_FALSE(dynamic_cast<TMLPNetwork&>(*noBias).hasBias);
 }
 
-TEST_F(NetworkFileTest, BiasLayerLineAndItsError) {
-    EXPECT_NE(Write(*Read(kMinimal))
-                  .find("[NumberOfOutputs = 3]\n[BiasLayer = 0]\n[~NetworkInformation]\n"),
-              std::string::npos);
+// Bias layers of more than one neuron and missing layers cannot be described in the format.
+TEST_F(NetworkFileTest, WriterRefusesNetworksItCannotDescribe) {
     TBasicNetwork net(2);
     net.SetLayer(0, new TSimpleLayer(&net, 0, 2));
+    EXPECT_EQ(MessageOf([&] { Write(net); }), "Cannot write the network: layer 1 is missing");
     net.SetLayer(1, new TSimpleInputLayer(&net, 1, 1));
     net.GetLayer(0)->SetActFunction(ActBias);
-    EXPECT_EQ(WriteError(net), "Illegal number of bias nodes");
+    EXPECT_EQ(MessageOf([&] { Write(net); }), "Illegal number of bias nodes");
 }
 
 TEST_F(NetworkFileTest, WeightListBelow35PercentOfTheConnections) {
@@ -516,27 +503,6 @@ TEST_F(NetworkFileTest, WeightListBelow35PercentOfTheConnections) {
     EXPECT_EQ(entries, 34);
 }
 
-TEST_F(NetworkFileTest, MatrixLayoutAndAttributes) {
-    const std::string text = Write(*Read(kMinimal));
-    const std::string sp19(19, ' ');
-    // Fully connected: heads in 13 then 21 characters, weights in 20 plus a space.
-    const std::string full =
-        "[ConnectionType = FullyConnected]\n[Attributes UnPrunable UnFreezable ]\n"
-        "[Matrix Weights ]\n/* To->" +
-        std::string(12, ' ') + "0" + std::string(20, ' ') + "1" + std::string(20, ' ') +
-        "2  From */\n" + sp19 + "1 " + sp19 + "2 " + sp19 + "3  /* 0 */\n" + sp19 + "4 " + sp19 +
-        "5 " + sp19 + "6  /* 1 */\n[~Matrix]\n";
-    EXPECT_NE(text.find(full), std::string::npos) << text;
-    // Pruneable: heads in 15 then 23 characters, a flag column after every weight.
-    const std::string pruned =
-        "[Attributes Pruneable Freezable ]\n[Matrix Weights TrainableInfo ]\n"
-        "/* To->" +
-        std::string(14, ' ') + "0" + std::string(22, ' ') + "1" + std::string(22, ' ') +
-        "2  From */\n" + std::string(17, ' ') + "0.5 T " + sp19 + "- - " + std::string(18, ' ') +
-        "-1 F  /* 0 */\n";
-    EXPECT_NE(text.find(pruned), std::string::npos) << text;
-}
-
 TEST_F(NetworkFileTest, NumbersAreWrittenInFullWhateverTheLocale) {
     auto net = Read(kMinimal);
     dynamic_cast<TGainLayer&>(*net->GetLayer(2)).SetGain(1000.25);
@@ -558,21 +524,6 @@ TEST_F(NetworkFileTest, NumbersAreWrittenInFullWhateverTheLocale) {
     EXPECT_EQ(GainOf(*again, 2, 1), 1000.25);
 }
 
-TEST_F(NetworkFileTest, WriteReadKeepsWeightsTo15SignificantDigits) {
-    auto net = SmallConnected();
-    auto again = Read(Write(*net));
-    for (int f = 0; f < 2; ++f) {
-        for (int t = 0; t < 2; ++t) {
-            char digits[40];
-            std::snprintf(digits, sizeof digits, "%.15g",
-                          net->GetConnections(1, 2)->GetWeight(f, t));
-            EXPECT_EQ(again->GetConnections(1, 2)->GetWeight(f, t), std::strtod(digits, nullptr))
-                << digits;
-        }
-    }
-    EXPECT_EQ(again->GetLayer(2)->GetNeuron(1)->GetActFunction(), ActTanh);
-}
-
 TEST_F(NetworkFileTest, WriteNetworkFileReportsFilesThatCannotBeWritten) {
     auto net = Read(kMinimal);
     const std::string path = testing::TempDir() + "synapsor-network-file-test.wgt";
@@ -580,26 +531,12 @@ TEST_F(NetworkFileTest, WriteNetworkFileReportsFilesThatCannotBeWritten) {
     EXPECT_EQ(Write(*tools.ReadNetworkFile(path.c_str())), Write(*net));
     std::remove(path.c_str());
 
-    try {
-        tools.WriteNetworkFile("no-such-dir/out.wgt", net.get());
-        ADD_FAILURE() << "created";
-    } catch (const FileTools::Error& e) {
-        EXPECT_EQ(e.message, "Cannot create network file \"no-such-dir/out.wgt\"");
-    }
+    EXPECT_EQ(MessageOf([&] { tools.WriteNetworkFile("no-such-dir/out.wgt", net.get()); }),
+              "Cannot create network file \"no-such-dir/out.wgt\"");
     if (!std::ifstream("/dev/full").is_open())
         GTEST_SKIP() << "no /dev/full";
-    try {
-        tools.WriteNetworkFile("/dev/full", net.get());
-        ADD_FAILURE() << "written";
-    } catch (const FileTools::Error& e) {
-        EXPECT_EQ(e.message, "Error writing network file \"/dev/full\"");
-    }
-}
-
-TEST_F(NetworkFileTest, WriterRefusesANetworkWithAMissingLayer) {
-    TBasicNetwork net(2);
-    net.SetLayer(0, new TSimpleInputLayer(&net, 0, 1));
-    EXPECT_EQ(WriteError(net), "Cannot write the network: layer 1 is missing");
+    EXPECT_EQ(MessageOf([&] { tools.WriteNetworkFile("/dev/full", net.get()); }),
+              "Error writing network file \"/dev/full\"");
 }
 
 }  // namespace
