@@ -24,6 +24,17 @@ const char* const kTwoRows =
     "[~Data]\n"
     "[~DataSet]\n";
 
+// The message of the FileTools::Error that call raises; "no error" when it returns.
+template <typename Call>
+std::string MessageOf(Call call) {
+    try {
+        call();
+    } catch (const FileTools::Error& e) {
+        return e.message;
+    }
+    return "no error";
+}
+
 class FilerTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -128,25 +139,44 @@ TEST_F(FilerTest, HeaderOrderAndRows) {
     EXPECT_EQ(In(*first, 1, 2), 5.0);
 }
 
-TEST_F(FilerTest, HeaderRejections) {
-    const std::string expected = "[Inputs = 2]\n[ExpectedOutputs = 1]";
-    EXPECT_EQ(ReadError(TwoRowsWith("[Inputs = 2]", "[Inputs = Labels]")), "No labels in inputs");
-    EXPECT_EQ(ReadError(TwoRowsWith("[Rows = 2]", "[Rows = labels]")), "No labels in inputs");
-    EXPECT_EQ(ReadError(TwoRowsWith("[Rows = 2]", "[Rows = -1]")), "No labels in inputs");
-    EXPECT_EQ(ReadError(TwoRowsWith("[Inputs = 2]", "[Error = LABELS]")), "No labels in inputs");
-    EXPECT_EQ(ReadError(TwoRowsWith("[Rows = 2]", "[Rows = two]")), "integer-expected");
-    EXPECT_EQ(ReadError(TwoRowsWith("[Rows = 2]", "[Rows = 4294967298]")), "integer-out-of-range");
-    // Out of order, repeated, unknown or open header statements end the header early.
-    EXPECT_EQ(ReadError(TwoRowsWith(expected, "[ExpectedOutputs = 1]\n[Inputs = 2]")),
-              "[DATA] expected");
-    EXPECT_EQ(ReadError(TwoRowsWith(expected, "[Inputs = 2][Inputs = 2][ExpectedOutputs = 1]")),
-              "[DATA] expected");
-    EXPECT_EQ(ReadError(TwoRowsWith("[Inputs = 2]", "[Columns = 2]")), "[DATA] expected");
-    EXPECT_EQ(ReadError(TwoRowsWith("[Inputs = 2]", "[Inputs = 2 x]")), "[DATA] expected");
-    EXPECT_EQ(ReadError(TwoRowsWith("[Rows = 2]\n", "")), "[Rows = <integer>] missing in header");
-    EXPECT_EQ(ReadError(TwoRowsWith("[DataSet]", "[DataSets]")), "[DATASET] expected");
-    EXPECT_EQ(ReadError(TwoRowsWith("[FormatVersion = 1.0]", "[FormatVersion = 2]")),
-              "Illegal Format Version");
+TEST_F(FilerTest, MalformedFilesAreRejected) {
+    const std::string counts = "[Inputs = 2]\n[ExpectedOutputs = 1]";
+    const std::string lastRow = "3,4e-1 5\n[~Data]\n[~DataSet]\n";
+    const struct {
+        std::string text;
+        const char* message;
+    } cases[] = {
+        {TwoRowsWith("[Inputs = 2]", "[Inputs = Labels]"), "No labels in inputs"},
+        {TwoRowsWith("[Rows = 2]", "[Rows = labels]"), "No labels in inputs"},
+        {TwoRowsWith("[Rows = 2]", "[Rows = -1]"), "No labels in inputs"},
+        {TwoRowsWith("[Inputs = 2]", "[Error = LABELS]"), "No labels in inputs"},
+        {TwoRowsWith("[Rows = 2]", "[Rows = two]"), "integer-expected"},
+        {TwoRowsWith("[Rows = 2]", "[Rows = 4294967298]"), "integer-out-of-range"},
+        // Out of order, repeated, unknown or open header statements end the header early.
+        {TwoRowsWith(counts, "[ExpectedOutputs = 1]\n[Inputs = 2]"), "[DATA] expected"},
+        {TwoRowsWith(counts, "[Inputs = 2][Inputs = 2][ExpectedOutputs = 1]"), "[DATA] expected"},
+        {TwoRowsWith("[Inputs = 2]", "[Columns = 2]"), "[DATA] expected"},
+        {TwoRowsWith("[Inputs = 2]", "[Inputs = 2 x]"), "[DATA] expected"},
+        {TwoRowsWith("[Rows = 2]\n", ""), "[Rows = <integer>] missing in header"},
+        {TwoRowsWith("[DataSet]", "[DataSets]"), "[DATASET] expected"},
+        {TwoRowsWith("[FormatVersion = 1.0]", "[FormatVersion = 2]"), "Illegal Format Version"},
+        // Rows and the end of the file.
+        {TwoRowsWith("3,4e-1", "[5 4e-1"), "Token (number) expected"},
+        {TwoRowsWith("3,4e-1", "x 4e-1"), "number-expected"},
+        {TwoRowsWith("3,4e-1", "1e999 4e-1"), "number-out-of-range"},
+        {TwoRowsWith(lastRow, "3 0.4"), "Unexpected end of file"},
+        {TwoRowsWith("[~Data]\n", "6\n[~Data]"), "End Tag expected"},
+        {TwoRowsWith("[~Data]\n", ""), "Unexpected End Tag"},
+        {std::string(kTwoRows) + "trailing", "End Tag expected"},
+        {std::string(kTwoRows) + "[~DataSet]", "End tag outside any block"},
+        {TwoRowsWith("5\n", "5 ] \n"), "Unexpected ']' where a statement should begin"}};
+    for (const auto& c : cases)
+        EXPECT_EQ(ReadError(c.text), c.message) << c.text;
+
+    // The data set built before the fault stays with the caller.
+    ReadError(TwoRowsWith("3,4e-1", "x"));
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->MbrNdxDataRows, 1);
 }
 
 TEST_F(FilerTest, ReadDataSetHeaderReportsTheStatementThatEndedIt) {
@@ -162,24 +192,6 @@ TEST_F(FilerTest, ReadDataSetHeaderReportsTheStatementThatEndedIt) {
     EXPECT_EQ(last.kind, StatementKind::Tag);
     EXPECT_EQ(g, -1);
     EXPECT_EQ(rows, -1);
-}
-
-TEST_F(FilerTest, RowAndTrailerRejections) {
-    EXPECT_EQ(ReadError(TwoRowsWith("3,4e-1", "[5 4e-1")), "Token (number) expected");
-    EXPECT_EQ(ReadError(TwoRowsWith("3,4e-1", "x 4e-1")), "number-expected");
-    EXPECT_EQ(ReadError(TwoRowsWith("3,4e-1", "1e999 4e-1")), "number-out-of-range");
-    EXPECT_EQ(ReadError(TwoRowsWith("3,4e-1 5\n[~Data]\n[~DataSet]\n", "3 0.4")),
-              "Unexpected end of file");
-    EXPECT_EQ(ReadError(TwoRowsWith("[~Data]\n", "6\n[~Data]")), "End Tag expected");
-    EXPECT_EQ(ReadError(TwoRowsWith("[~Data]\n", "")), "Unexpected End Tag");
-    EXPECT_EQ(ReadError(std::string(kTwoRows) + "trailing"), "End Tag expected");
-    EXPECT_EQ(ReadError(std::string(kTwoRows) + "[~DataSet]"), "End tag outside any block");
-    EXPECT_EQ(ReadError(TwoRowsWith("5\n", "5 ] \n")),
-              "Unexpected ']' where a statement should begin");
-    // The data set built before the fault stays with the caller.
-    ReadError(TwoRowsWith("3,4e-1", "x"));
-    ASSERT_NE(first, nullptr);
-    EXPECT_EQ(first->MbrNdxDataRows, 1);
 }
 
 TEST_F(FilerTest, RowCountsBeyondTheFileAreRefusedBeforeAllocating) {
@@ -233,14 +245,7 @@ TEST_F(FilerTest, LabelLists) {
     ASSERT_EQ(summed.numLabels(), 1);
     EXPECT_EQ(summed.labels[0].value, 1.5);  // 1.0 + 0.5
 
-    auto error = [&](const std::string& text) {
-        try {
-            read(text);
-        } catch (const FileTools::Error& e) {
-            return e.message;
-        }
-        return std::string("no error");
-    };
+    auto error = [&](const std::string& text) { return MessageOf([&] { read(text); }); };
     EXPECT_EQ(error("a]"), "Label list expected: '[' missing");
     EXPECT_EQ(error("/ [a]"), "Label list expected: '[' missing");
     EXPECT_EQ(error(" "), "Unexpected end of file in label list");
@@ -389,12 +394,8 @@ TEST_F(FilerTest, ChunksResumeAtTheReturnedOffset) {
     EXPECT_EQ(first->MbrNdxRows, 1);
     EXPECT_EQ(In(*first, 0, 0), 14.0);
     // There is no sixth row: the next value read is the end tag.
-    try {
-        tools.LoadDataSetChunk(path.c_str(), offset, 1, first);
-        ADD_FAILURE() << "no error";
-    } catch (const FileTools::Error& e) {
-        EXPECT_EQ(e.message, "Token (number) expected");
-    }
+    EXPECT_EQ(MessageOf([&] { tools.LoadDataSetChunk(path.c_str(), offset, 1, first); }),
+              "Token (number) expected");
     offset = 0;
     EXPECT_THROW(tools.LoadDataSetChunk(path.c_str(), offset, 100000, first), FileTools::Error);
     EXPECT_EQ(tools.LoadDataSetChunk("/nonexistent/x", offset, 1, first),
@@ -415,12 +416,7 @@ TEST_F(FilerTest, ProbeAnswers) {
     EXPECT_EQ(tools.ProbeFileHeader((path + ".missing").c_str())->ToText(),
               "(error :type file-read-error)");
     WriteText("DataSet");
-    try {
-        tools.ProbeFileHeader(path.c_str());
-        ADD_FAILURE() << "no error";
-    } catch (const FileTools::Error& e) {
-        EXPECT_EQ(e.message, "start of block expected");
-    }
+    EXPECT_EQ(MessageOf([&] { tools.ProbeFileHeader(path.c_str()); }), "start of block expected");
 }
 
 // The shape checks run in order: the first data set's, the row counts, the second's.
