@@ -370,6 +370,11 @@ void NetworkReader::CheckLayerFunctions(std::int32_t layerNum, bool functionGive
                  layer->GetTypeName());
         }
     }
+    // The writer describes a bias layer by its one neuron: refuse here what could not be saved.
+    if (layer->numNodes > 1 && layer->GetActFunction() == ActBias) {
+        Fail("Illegal number of bias nodes: layer " + Num(layerNum) + " has " +
+             Num(layer->numNodes) + " bias neurons, a bias layer has one");
+    }
 }
 
 std::string NetworkReader::Position(const TBasicConnections& conns, int from, int to) const {

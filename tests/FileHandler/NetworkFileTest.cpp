@@ -477,6 +477,18 @@ TEST_F(NetworkFileTest, WriterRefusesNetworksItCannotDescribe) {
     EXPECT_EQ(MessageOf([&] { Write(net); }), "Illegal number of bias nodes");
 }
 
+// Regression: a bias layer of two neurons was read (and trained) but could not be written back.
+TEST_F(NetworkFileTest, BiasLayerOfSeveralNeuronsIsRefusedOnReading) {
+    EXPECT_EQ(ErrorOf(Mutated("[NumberOfNeurons = 1]", "[NumberOfNeurons = 2]")),
+              "Illegal number of bias nodes: layer 0 has 2 bias neurons, a bias layer has one");
+    // Bias neurons beside neurons of other functions make no bias layer.
+    const std::string mixed =
+        "[Gain = 2]\n[Neurons]\n[Neuron = 0 ActivationFunction = bias]\n"
+        "[Neuron = 1 ActivationFunction = bias]\n"
+        "[Neuron = 2 ActivationFunction = tanh]\n[~Neurons]";
+    EXPECT_EQ(ErrorOf(Mutated(kLayer2Functions, mixed)), "no error");
+}
+
 TEST_F(NetworkFileTest, WeightListBelow35PercentOfTheConnections) {
     TBasicNetwork net(2);
     net.inLayer = 0;
