@@ -182,6 +182,31 @@ TEST_F(TrainingRunTest, DataThatDoNotFitTheNetworkStopBeforeAnyEpoch) {
     EXPECT_FALSE(Exists("out.wgt"));
 }
 
+// Regression: a layer of mixed activation functions, or one without a derivative above weights,
+// ended the program on a fatal internal check in the trainer instead of a message.
+TEST_F(TrainingRunTest, LayersTheTrainerCannotHandleStopBeforeAnyEpoch) {
+    const std::string where = "Bad Parameter\nTrainingRun::CheckFit\n";
+    std::string mixed = LinearNetwork(1, 2, 0.5);
+    mixed.replace(mixed.find("[ActivationFunction = linear]"), 29,
+                  "[Neurons][Neuron = 0 ActivationFunction = linear]"
+                  "[Neuron = 1 ActivationFunction = tanh][~Neurons]");
+    dir.WriteFile("mixed.wgt", mixed);
+    dir.WriteFile("two-out.dat", DataSet(1, 2, {{1, 1, 0}}));
+    ExpectStderrFailure(Run("Epochs = 1 WeightFile = mixed.wgt TrainingFile = two-out.dat"),
+                        "Layer 2 of mixed.wgt mixes activation functions: training needs one "
+                        "per layer\n" +
+                            where);
+    std::string saturated = LinearNetwork(1, 1, 0.5);
+    saturated.replace(saturated.find("= linear]"), 8, "= saturated-linear");
+    dir.WriteFile("saturated.wgt", saturated);
+    ExpectStderrFailure(Run("Epochs = -1 WeightFile = saturated.wgt"),
+                        "Layer 2 of saturated.wgt has incoming weights and the activation "
+                        "function \"saturated-linear\", which training cannot pass errors "
+                        "through\n" +
+                            where);
+    EXPECT_FALSE(Exists("out.wgt"));
+}
+
 TEST_F(TrainingRunTest, SelectedColumnsChooseTheInputs) {
     // Column 1 of (9, 1) and (9, 2) is the one input: the hand-computed run of the first test.
     dir.WriteFile("wide.dat", DataSet(2, 1, {{9, 1, 1}, {9, 2, 0.5}}));

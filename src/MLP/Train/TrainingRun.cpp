@@ -18,6 +18,7 @@
 #include "MLP/Train/FailureReport.h"
 #include "MLP/Train/SaveNetwork.h"
 #include "MLP/Train/TrainParams.h"
+#include "NeuralNets/ActFunctions.h"
 #include "NeuralNets/TrainModule.h"
 
 namespace synapsor {
@@ -80,6 +81,27 @@ void CheckFit(const Data& data, const TBasicNetwork& network, const TrainSetting
     }
 }
 
+// The trainer turns a layer's errors into deltas with the one activation function all its
+// neurons share, and passes them down only through a function it knows the derivative of:
+// a network file may describe layers it cannot train, which are refused here.
+void CheckTrainable(TBasicNetwork& network, const TrainSettings& settings) {
+    const TFnRegistry& registry = *network.GetFnRegistry();
+    for (int layer = 0; layer < network.GetNumLayers(); ++layer) {
+        const ActFunction fn = network.GetLayer(layer)->GetActFunction();
+        const std::string where = "Layer " + std::to_string(layer) + " of " + settings.WeightFile;
+        if (fn == nullptr)
+            FailFit(where + " mixes activation functions: training needs one per layer");
+        if (GetDerivativeKind(fn) != TDerivativeKind::None)
+            continue;
+        for (int from = 0; from < layer; ++from) {
+            if (network.GetConnections(from, layer)->IsConnected()) {
+                FailFit(where + " has incoming weights and the activation function \"" +
+                        registry.GetName(fn) + "\", which training cannot pass errors through");
+            }
+        }
+    }
+}
+
 void Train(const TrainSettings& settings) {
     FileTools networkTools;
     FileTools dataTools;
@@ -91,6 +113,7 @@ void Train(const TrainSettings& settings) {
         data->SetInputFeatures(settings.MbrNdxFeatures, settings.MbrDyaFeatures.data());
     }
     CheckFit(*data, *network, settings);
+    CheckTrainable(*network, settings);
 
     TBackpropModule trainer(network.get());
     // The same structure serves every epoch: the trainer adds its defaults on the first one.
