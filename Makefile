@@ -1,6 +1,8 @@
 # Top-level entry points. `make` builds, `make test` builds and runs every test,
 # `make test-asan` runs the tests under AddressSanitizer + UndefinedBehaviorSanitizer,
-# `make demo` trains an example (DEMO=iris or DEMO=xor) in a copy under $(BUILD)/demo.
+# `make demo` trains an example (DEMO=iris or DEMO=xor) in a copy under $(BUILD)/demo,
+# `make fuzz` builds the libFuzzer targets with clang++ in $(FUZZ_BUILD) and runs each for
+# FUZZ_SECONDS seconds (see fuzz/run.sh).
 # Missing tools are installed with apt-get when run as root on Debian; otherwise the exact
 # command to run is printed.
 
@@ -9,10 +11,14 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?=
 DEMO       ?= iris
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 600
+FUZZ_JOBS  ?= 2
 
 APT_PACKAGES := g++ cmake make libgtest-dev
+FUZZ_APT_PACKAGES := clang libclang-rt-14-dev cmake make
 
-.PHONY: all build test test-asan demo deps clean
+.PHONY: all build test test-asan demo deps fuzz fuzz-deps clean
 
 all: build
 
@@ -58,5 +64,32 @@ demo: build
 	@cd $(BUILD)/demo && $(abspath $(BUILD))/Synapsor $(DEMO).par
 	@echo "Trained network written to $(BUILD)/demo/$(DEMO)-trained.wgt"
 
+# The fuzz build needs only clang++ with its libFuzzer runtime (checked by linking an empty
+# target) and cmake; it builds no tests.
+fuzz-deps:
+	@missing=""; \
+	command -v cmake >/dev/null 2>&1 || missing="$$missing cmake"; \
+	echo 'extern "C" int LLVMFuzzerTestOneInput(const char*, unsigned long) { return 0; }' | \
+	  clang++ -x c++ -fsanitize=fuzzer,address,undefined -o /dev/null - >/dev/null 2>&1 || \
+	  missing="$$missing clang libclang-rt-14-dev"; \
+	if [ -n "$$missing" ]; then \
+	  if [ "$$(id -u)" = 0 ] && command -v apt-get >/dev/null 2>&1; then \
+	    echo "Installing:$$missing"; \
+	    apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y $$missing || exit 1; \
+	  else \
+	    echo "Missing:$$missing. Install them with:"; \
+	    echo "  sudo apt-get update && sudo apt-get install -y $(FUZZ_APT_PACKAGES)"; \
+	    exit 1; \
+	  fi; \
+	fi
+
+$(FUZZ_BUILD)/CMakeCache.txt: | fuzz-deps
+	cmake -S . -B $(FUZZ_BUILD) -DSYNAPSOR_FUZZ=ON -DSYNAPSOR_TESTS=OFF \
+	  -DCMAKE_CXX_COMPILER=clang++ $(CMAKE_ARGS)
+
+fuzz: fuzz-deps $(FUZZ_BUILD)/CMakeCache.txt
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_JOBS)
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
