@@ -13,19 +13,11 @@
 namespace synapsor {
 namespace {
 
-std::vector<double> RecallOf(TBasicNetwork& net, const std::vector<double>& x) {
-    std::vector<double> y(net.GetLayer(net.GetOutLayer())->numNodes, -99.0);
-    net.Recall(x.data(), y.data());
-    return y;
-}
-
 // Bias b = 0.5, input weights w1 = 2, w2 = -3, one linear output.
 std::unique_ptr<TBasicNetwork> MakeBiasInputOutput() {
     auto net = MakeLinearNet({1, 2, 1});
-    net->Connect(0, 2);
-    net->Connect(1, 2);
-    const double w[3] = {0.5, 2.0, -3.0};
-    net->SetWeights(w, FMaskExists);
+    Link(*net, 0, 2, {0.5});
+    Link(*net, 1, 2, {2.0, -3.0});
     return net;
 }
 
@@ -49,7 +41,6 @@ TEST(BasicNetworkTest, FrameOfANewNetwork) {
     }
     EXPECT_EQ(net->priv_conns_index[2], net->priv_conns.data() + 6);
     EXPECT_EQ(net->GetFnRegistry()->GetFunction("tanh"), ActTanh);
-    EXPECT_EQ(net->GetNumNeurons(), 6);
 }
 
 TEST(BasicNetworkTest, ConnectKeepsAnExistingMatrixDisconnectReplacesIt) {
@@ -126,20 +117,12 @@ TEST(BasicNetworkTest, RecallOfBiasAndInputs) {
 TEST(BasicNetworkTest, RecallKeepsTheSummationOrder) {
     // Layers: bias, 3 inputs, 1 hidden (copy of input 0), 1 output.
     auto net = MakeLinearNet({1, 3, 1, 1});
-    net->Connect(1, 2);
-    net->GetConnections(1, 2)->GetWeight(0, 0) = 1.0;
-    net->Connect(0, 3);
-    net->Connect(1, 3);
-    net->Connect(2, 3);
-    TBasicConnections* bias = net->GetConnections(0, 3);
-    TBasicConnections* in = net->GetConnections(1, 3);
-    TBasicConnections* hidden = net->GetConnections(2, 3);
-    const std::vector<double> ones = {1.0, 1.0, 1.0};
-
+    Link(*net, 1, 2, {1, 0, 0});
+    TBasicConnections* bias = Link(*net, 0, 3);
     // Within one matrix: (1 + 1e16) - 1e16 = 0; from the top down it would be 1.
-    in->GetWeight(0, 0) = 1.0;
-    in->GetWeight(1, 0) = 1e16;
-    in->GetWeight(2, 0) = -1e16;
+    TBasicConnections* in = Link(*net, 1, 3, {1.0, 1e16, -1e16});
+    TBasicConnections* hidden = Link(*net, 2, 3);
+    const std::vector<double> ones = {1.0, 1.0, 1.0};
     EXPECT_EQ(RecallOf(*net, ones), std::vector<double>{0.0});
 
     // Each matrix sums on its own: 1 + (1e16 - 1e16) = 1; one running sum would give 0.
@@ -156,14 +139,10 @@ TEST(BasicNetworkTest, RecallKeepsTheSummationOrder) {
 
 TEST(BasicNetworkTest, DownwardAndSelfConnectionsAreNeverUsed) {
     auto net = MakeLinearNet({1, 1, 1, 1});
-    net->Connect(1, 3);
-    net->GetConnections(1, 3)->GetWeight(0, 0) = 1.0;
-    net->Connect(3, 2);
-    net->GetConnections(3, 2)->GetWeight(0, 0) = 5.0;
-    net->Connect(2, 2);
-    net->GetConnections(2, 2)->GetWeight(0, 0) = 7.0;
-    net->Connect(2, 1);
-    net->GetConnections(2, 1)->GetWeight(0, 0) = 9.0;
+    Link(*net, 1, 3, {1.0});
+    Link(*net, 3, 2, {5.0});
+    Link(*net, 2, 2, {7.0});
+    Link(*net, 2, 1, {9.0});
     EXPECT_EQ(RecallOf(*net, {3.0}), std::vector<double>{3.0});
     EXPECT_EQ(net->GetLayer(2)->values, std::vector<double>{0.0});
     EXPECT_EQ(net->GetLayer(1)->values, std::vector<double>{3.0});
@@ -177,10 +156,8 @@ TEST(BasicNetworkTest, LayersOfTheWrongKindAtTheInputPositionWarn) {
     net.SetLayer(1, new TSimpleLayer(&net, 1, 2));
     net.GetLayer(1)->SetActFunction(ActLinear);
     net.SetLayer(2, new TSimpleInputLayer(&net, 2, 2));
-    net.Connect(0, 1);
-    net.GetConnections(0, 1)->GetWeight(0, 1) = 0.5;
-    net.Connect(1, 2);
-    net.GetConnections(1, 2)->GetWeight(0, 0) = 1.0;
+    Link(net, 0, 1, {0.0, 0.5});
+    Link(net, 1, 2, {1.0, 0.0, 0.0, 0.0});
 
     testing::internal::CaptureStderr();
     double y[2] = {-1.0, -1.0};

@@ -1,12 +1,17 @@
-// Small networks for the core tests: layer 0 is one bias neuron, layer 1 an input layer, the
-// layers above plain layers with linear neurons. No pair is connected.
+// Shared test helpers: small linear networks (layer 0 one bias neuron, layer 1 an input layer,
+// the layers above plain linear layers, no pair connected), a weight visitor log, expected
+// exceptions and a counter of random numbers drawn.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <memory>
 #include <vector>
 
+#include "Common/Exceptions.h"
 #include "NeuralNets/BasicNetwork.h"
+#include "NeuralNets/Visitors.h"
 
 namespace synapsor {
 
@@ -39,6 +44,77 @@ inline std::unique_ptr<TBasicNetwork> MakeLinearNet(const std::vector<int>& size
     }
     return net;
 }
+
+// Connects f -> t and, if given, sets its weights in storage order (all from-neurons of to-neuron 0
+// first). Returns the matrix.
+inline TBasicConnections* Link(TBasicNetwork& net, int f, int t,
+                               const std::vector<double>& w = {}) {
+    net.Connect(f, t);
+    TBasicConnections* c = net.GetConnections(f, t);
+    if (!w.empty()) {
+        EXPECT_EQ(c->SetWeights(w.data(), FMaskExists), static_cast<int>(w.size()));
+    }
+    return c;
+}
+
+inline double& W(TBasicNetwork& net, int f, int t, int from, int to) {
+    return net.GetConnections(f, t)->GetWeight(from, to);
+}
+
+// The outputs of a forward pass, preset to -99 so that an unwritten output shows.
+inline std::vector<double> RecallOf(TBasicNetwork& net, const std::vector<double>& x) {
+    std::vector<double> y(net.GetLayer(net.GetOutLayer())->numNodes, -99.0);
+    net.Recall(x.data(), y.data());
+    return y;
+}
+
+// Calls visit(f, t, from, to) for every cell of every connected matrix, pairs and cells in order.
+template <class Visit>
+void ForEachCell(TBasicNetwork& net, Visit visit) {
+    for (int f = 0; f < net.GetNumLayers(); f++)
+        for (int t = 0; t < net.GetNumLayers(); t++)
+            if (TBasicConnections* c = net.GetConnections(f, t); c->IsConnected())
+                for (int to = 0; to < c->NumTo(); to++)
+                    for (int from = 0; from < c->NumFrom(); from++)
+                        visit(f, t, from, to);
+}
+
+// `call` must throw a TException with exactly this message, location and kind.
+template <class Call>
+void ExpectThrown(Call call, const char* message, const char* location,
+                  const char* kind = "Bad Parameter") {
+    try {
+        call();
+        ADD_FAILURE() << "no exception; expected " << message;
+    } catch (const TException& e) {
+        EXPECT_STREQ(e.GetMessage(), message);
+        EXPECT_STREQ(e.GetKind(), kind);
+        EXPECT_STREQ(e.GetLocation(), location);
+    }
+}
+
+struct TVisit {
+    int fromLayer, toLayer, from, to;
+    double w;
+    bool trainable;
+};
+
+// Logs every visit; each must point at the cell of the bound matrix that it names.
+struct TVisitLog : TIterateObj {
+    void Visit() override {
+        EXPECT_EQ(weight, &conns->GetWeight(from, to));
+        seen.push_back({fromLayer, toLayer, from, to, *weight, trainable});
+    }
+    // One field of every visit, e.g. Get(&TVisit::from).
+    template <class T>
+    std::vector<T> Get(T TVisit::*field) const {
+        std::vector<T> out;
+        for (const TVisit& v : seen)
+            out.push_back(v.*field);
+        return out;
+    }
+    std::vector<TVisit> seen;
+};
 
 // A weight matrix of a class of its own: every weight exists, no flags, and it keeps the
 // visitor routes of TBasicConnections (counting, copying, AddNetInputs through IterateTo).
