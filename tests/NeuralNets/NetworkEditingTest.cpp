@@ -5,35 +5,18 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <string>
-#include <utility>
 #include <vector>
 
-#include "NeuralNets/BasicNetwork.h"
+#include "CoreTestNets.h"
 #include "NeuralNets/ConnectedNetwork.h"
 
 namespace synapsor {
 namespace {
 
-TBasicLayer* Simple(TBasicNetwork& net, int i, int n, ActFunction fn) {
+TBasicLayer* Simple(TBasicNetwork& net, int i, int n) {
     auto* layer = new TSimpleLayer(&net, i, n);
-    layer->SetActFunction(fn);
+    layer->SetActFunction(ActLinear);
     return layer;
-}
-
-void SetW(TBasicNetwork& net, int f, int t, int from, int to, double w) {
-    net.GetConnections(f, t)->GetWeight(from, to) = w;
-}
-
-double W(TBasicNetwork& net, int f, int t, int from, int to) {
-    return net.GetConnections(f, t)->GetWeight(from, to);
-}
-
-std::vector<double> Recall(TBasicNetwork& net, std::vector<double> x) {
-    std::vector<double> out(net.GetLayer(net.GetOutLayer())->numNodes);
-    net.Recall(x.data(), out.data());
-    return out;
 }
 
 TWeightStorage Shape(TBasicNetwork& net, int f, int t) {
@@ -44,86 +27,75 @@ TWeightStorage Shape(TBasicNetwork& net, int f, int t) {
 // The weight from hidden neuron 2 to the output is pruned, so neuron 2 feeds nothing.
 // For x = (1, 2): h = (0.1+1, 0.2+2, 0.3+2+2, 0.4-1+1) = (1.1, 2.2, 4.3, 0.4);
 // out = 0.25 + 1*1.1 + 0.5*2.2 + 2*0.4 = 3.25.
-struct HiddenNet {
-    TBasicNetwork net{4};
-    HiddenNet() {
-        net.SetLayer(0, Simple(net, 0, 1, ActBias));
-        net.SetLayer(1, new TSimpleInputLayer(&net, 1, 2));
-        net.SetLayer(2, Simple(net, 2, 4, ActLinear));
-        net.SetLayer(3, Simple(net, 3, 1, ActLinear));
-        for (auto [f, t] : {std::pair{0, 2}, {1, 2}, {2, 3}, {0, 3}})
-            net.Connect(f, t);
-        const double bias[] = {0.1, 0.2, 0.3, 0.4}, in1[] = {1, 0, 2, -1}, in2[] = {0, 1, 1, 0.5};
-        const double out[] = {1, 0.5, 0, 2};
-        for (int k = 0; k < 4; ++k) {
-            SetW(net, 0, 2, 0, k, bias[k]);
-            SetW(net, 1, 2, 0, k, in1[k]);
-            SetW(net, 1, 2, 1, k, in2[k]);
-            SetW(net, 2, 3, k, 0, out[k]);
-        }
-        SetW(net, 0, 3, 0, 0, 0.25);
-        net.GetConnections(2, 3)->Prune(2, 0);
-    }
-};
+std::unique_ptr<TBasicNetwork> HiddenNet() {
+    auto net = MakeLinearNet({1, 2, 4, 1});
+    Link(*net, 0, 2, {0.1, 0.2, 0.3, 0.4});
+    Link(*net, 1, 2, {1, 0, 0, 1, 2, 1, -1, 0.5});
+    Link(*net, 2, 3, {1, 0.5, 0, 2})->Prune(2, 0);
+    Link(*net, 0, 3, {0.25});
+    return net;
+}
 
-// Records the positions a visitor is shown.
-struct TIterateObjRecord : TIterateObj {
-    void Visit() override { seen.push_back({fromLayer, toLayer, from, to}); }
-    std::vector<std::vector<int>> seen;
-};
+// bias(1) -> input(2) -> output(1) with bias weight b and input weights 2, -1.
+std::unique_ptr<TBasicNetwork> FlatNet(double b) {
+    auto net = MakeLinearNet({1, 2, 1});
+    Link(*net, 0, 2, {b});
+    Link(*net, 1, 2, {2, -1});
+    return net;
+}
 
 TEST(NetworkEditingTest, ConsistencyCheckNamesWhatIsWrong) {
-    HiddenNet h;
-    TBasicNetwork& net = h.net;
-    EXPECT_EQ(net.CheckConsistency(), "");
-
-    net.GetConnections(0, 2)->fromLayer = 1;
-    EXPECT_EQ(net.CheckConsistency(), "connection (0, 2) is numbered (1, 2)");
-    net.GetConnections(0, 2)->fromLayer = 0;
-
-    net.GetLayer(1)->layerNum = 5;
-    EXPECT_EQ(net.CheckConsistency(), "layer 1 has layerNum 5");
-    net.GetLayer(1)->layerNum = 1;
-
-    net.GetLayer(2)->numNodes = 3;
-    EXPECT_EQ(net.CheckConsistency(),
+    auto net = HiddenNet();
+    EXPECT_EQ(net->CheckConsistency(), "");
+    net->GetConnections(0, 2)->fromLayer = 1;
+    EXPECT_EQ(net->CheckConsistency(), "connection (0, 2) is numbered (1, 2)");
+    net->GetConnections(0, 2)->fromLayer = 0;
+    net->GetLayer(1)->layerNum = 5;
+    EXPECT_EQ(net->CheckConsistency(), "layer 1 has layerNum 5");
+    net->GetLayer(1)->layerNum = 1;
+    net->GetLayer(2)->numNodes = 3;
+    EXPECT_EQ(net->CheckConsistency(),
               "connection (0, 2) is 1 x 4 between layers of 1 and 3 neurons");
-    net.GetLayer(2)->numNodes = 4;
-    EXPECT_EQ(net.CheckConsistency(), "");
+    net->GetLayer(2)->numNodes = 4;
+    EXPECT_EQ(net->CheckConsistency(), "");
 }
 
 TEST(NetworkEditingTest, NodeVisitsSeeEveryExistingWeightOfOneNeuron) {
-    HiddenNet h;
-    TIterateObjRecord in;
-    h.net.IterateNodeInputs(in, 3, 0, FMaskExists);  // bias first, then hidden; 2 is pruned
-    EXPECT_EQ(in.seen, (std::vector<std::vector<int>>{
-                           {0, 3, 0, 0}, {2, 3, 0, 0}, {2, 3, 1, 0}, {2, 3, 3, 0}}));
-    TIterateObjRecord out;
-    h.net.IterateNodeOutputs(out, 0, 0, FMaskExists);  // bias to hidden 0..3, then to output
-    EXPECT_EQ(out.seen, (std::vector<std::vector<int>>{
-                            {0, 2, 0, 0}, {0, 2, 0, 1}, {0, 2, 0, 2}, {0, 2, 0, 3}, {0, 3, 0, 0}}));
+    auto net = HiddenNet();
+    auto cells = [](const TVisitLog& log) {
+        std::vector<std::vector<int>> out;
+        for (const TVisit& v : log.seen)
+            out.push_back({v.fromLayer, v.toLayer, v.from, v.to});
+        return out;
+    };
+    TVisitLog in;
+    net->IterateNodeInputs(in, 3, 0, FMaskExists);  // bias first, then hidden; 2 is pruned
+    EXPECT_EQ(cells(in), (std::vector<std::vector<int>>{
+                             {0, 3, 0, 0}, {2, 3, 0, 0}, {2, 3, 1, 0}, {2, 3, 3, 0}}));
+    TVisitLog out;
+    net->IterateNodeOutputs(out, 0, 0, FMaskExists);  // bias to hidden 0..3, then to output
+    EXPECT_EQ(cells(out),
+              (std::vector<std::vector<int>>{
+                  {0, 2, 0, 0}, {0, 2, 0, 1}, {0, 2, 0, 2}, {0, 2, 0, 3}, {0, 3, 0, 0}}));
 }
 
 TEST(NetworkEditingTest, PruneNodesDeletesOnlyTheHiddenNeuronThatFeedsNothing) {
-    HiddenNet h;
-    TBasicNetwork& net = h.net;
-    EXPECT_DOUBLE_EQ(Recall(net, {1, 2})[0], 3.25);
-
-    EXPECT_EQ(net.PruneNodes(), 1);
-    EXPECT_EQ(net.CheckConsistency(), "");
-    EXPECT_EQ(net.GetLayer(2)->numNodes, 3);
-    EXPECT_EQ(net.GetLayer(0)->numNodes, 1);
-    EXPECT_EQ(Shape(net, 1, 2).nTo, 3);
-    EXPECT_EQ(Shape(net, 0, 2).nTo, 3);
-    EXPECT_EQ(Shape(net, 2, 3).nFrom, 3);
+    auto net = HiddenNet();
+    EXPECT_DOUBLE_EQ(RecallOf(*net, {1, 2})[0], 3.25);
+    EXPECT_EQ(net->PruneNodes(), 1);
+    EXPECT_EQ(net->CheckConsistency(), "");
+    EXPECT_EQ(net->GetLayer(2)->numNodes, 3);
+    EXPECT_EQ(net->GetLayer(0)->numNodes, 1);
+    EXPECT_EQ(Shape(*net, 1, 2).nTo, 3);
+    EXPECT_EQ(Shape(*net, 0, 2).nTo, 3);
+    EXPECT_EQ(Shape(*net, 2, 3).nFrom, 3);
     // Former neuron 3 moved down to 2 with its weights; the survivor kept its own nodeNum.
-    EXPECT_EQ(W(net, 1, 2, 0, 2), -1);
-    EXPECT_EQ(W(net, 1, 2, 1, 2), 0.5);
-    EXPECT_EQ(W(net, 2, 3, 2, 0), 2);
-    EXPECT_EQ(net.GetLayer(2)->GetNeuron(2)->nodeNum, 3);
-    EXPECT_DOUBLE_EQ(Recall(net, {1, 2})[0], 3.25);  // neuron 2 contributed nothing
-
-    EXPECT_EQ(net.PruneNodes(), 0);
+    EXPECT_EQ(W(*net, 1, 2, 0, 2), -1);
+    EXPECT_EQ(W(*net, 1, 2, 1, 2), 0.5);
+    EXPECT_EQ(W(*net, 2, 3, 2, 0), 2);
+    EXPECT_EQ(net->GetLayer(2)->GetNeuron(2)->nodeNum, 3);
+    EXPECT_DOUBLE_EQ(RecallOf(*net, {1, 2})[0], 3.25);  // neuron 2 contributed nothing
+    EXPECT_EQ(net->PruneNodes(), 0);
 }
 
 TEST(NetworkEditingTest, PruneNodesLeavesAFullyConnectedNetworkAlone) {
@@ -137,14 +109,14 @@ TEST(NetworkEditingTest, PruneNodesLeavesAFullyConnectedNetworkAlone) {
     net.RandomizeWeights(-1, 1);
     std::vector<double> before(net.GetNumWeights(FMaskExists)), after(before.size());
     net.GetWeights(before.data(), FMaskExists);
-    const double y = Recall(net, {0.3, -0.7})[0];
+    const double y = RecallOf(net, {0.3, -0.7})[0];
 
     EXPECT_EQ(net.PruneNodes(), 0);
     EXPECT_EQ(net.CheckConsistency(), "");
     ASSERT_EQ(net.GetNumWeights(FMaskExists), 13);  // 3 + 6 + 3 + 1
     net.GetWeights(after.data(), FMaskExists);
     EXPECT_EQ(after, before);
-    EXPECT_EQ(Recall(net, {0.3, -0.7})[0], y);
+    EXPECT_EQ(RecallOf(net, {0.3, -0.7})[0], y);
 
     // A neuron inserted into and deleted from the fully connected hidden layer leaves the
     // former weights where they were.
@@ -158,169 +130,128 @@ TEST(NetworkEditingTest, PruneNodesLeavesAFullyConnectedNetworkAlone) {
 }
 
 TEST(NetworkEditingTest, PruneNodesDeletesALoneBiasNeuronWithoutOutgoingWeights) {
-    // bias(1) -> input(2) -> output(1); the bias weight is pruned. out = 2*3 - 1*1 = 5.
-    TBasicNetwork net(3);
-    net.SetLayer(0, Simple(net, 0, 1, ActBias));
-    net.SetLayer(1, new TSimpleInputLayer(&net, 1, 2));
-    net.SetLayer(2, Simple(net, 2, 1, ActLinear));
-    net.Connect(0, 2);
-    net.Connect(1, 2);
-    SetW(net, 1, 2, 0, 0, 2);
-    SetW(net, 1, 2, 1, 0, -1);
-    net.GetConnections(0, 2)->Prune(0, 0);
-
-    EXPECT_EQ(net.PruneNodes(), 1);
-    EXPECT_EQ(net.CheckConsistency(), "");
-    EXPECT_EQ(net.GetLayer(0)->numNodes, 0);
-    EXPECT_EQ(Shape(net, 0, 2).nFrom, 0);
-    EXPECT_DOUBLE_EQ(Recall(net, {3, 1})[0], 5);
+    auto net = FlatNet(0.5);  // with the bias weight pruned, out = 2*3 - 1*1 = 5
+    net->GetConnections(0, 2)->Prune(0, 0);
+    EXPECT_EQ(net->PruneNodes(), 1);
+    EXPECT_EQ(net->CheckConsistency(), "");
+    EXPECT_EQ(net->GetLayer(0)->numNodes, 0);
+    EXPECT_EQ(Shape(*net, 0, 2).nFrom, 0);
+    EXPECT_DOUBLE_EQ(RecallOf(*net, {3, 1})[0], 5);
 }
 
 TEST(NetworkEditingTest, PruneNodesCascadesDownwardsInOneCall) {
     // input x -> A(2) -> B(2) -> out; only A0->B1, A1->B0, B0->out and bias->out exist.
     // B1 feeds nothing, so A0 (feeding only B1) goes too. For x = 2: A = (2, 4),
     // B = (4*4, 3*2) = (16, 6), out = 1 + 0.5*16 = 9, before and after.
-    TBasicNetwork net(5);
-    net.SetLayer(0, Simple(net, 0, 1, ActBias));
-    net.SetLayer(1, new TSimpleInputLayer(&net, 1, 1));
-    net.SetLayer(2, Simple(net, 2, 2, ActLinear));
-    net.SetLayer(3, Simple(net, 3, 2, ActLinear));
-    net.SetLayer(4, Simple(net, 4, 1, ActLinear));
-    for (auto [f, t] : {std::pair{1, 2}, {2, 3}, {3, 4}, {0, 4}})
-        net.Connect(f, t);
-    SetW(net, 1, 2, 0, 0, 1);
-    SetW(net, 1, 2, 0, 1, 2);
-    SetW(net, 2, 3, 0, 1, 3);
-    SetW(net, 2, 3, 1, 0, 4);
-    net.GetConnections(2, 3)->Prune(0, 0);
-    net.GetConnections(2, 3)->Prune(1, 1);
-    SetW(net, 3, 4, 0, 0, 0.5);
-    net.GetConnections(3, 4)->Prune(1, 0);
-    SetW(net, 0, 4, 0, 0, 1);
-    EXPECT_DOUBLE_EQ(Recall(net, {2})[0], 9);
+    auto net = MakeLinearNet({1, 1, 2, 2, 1});
+    Link(*net, 1, 2, {1, 2});
+    TBasicConnections* ab = Link(*net, 2, 3, {0, 4, 3, 0});
+    ab->Prune(0, 0);
+    ab->Prune(1, 1);
+    Link(*net, 3, 4, {0.5, 0})->Prune(1, 0);
+    Link(*net, 0, 4, {1});
+    EXPECT_DOUBLE_EQ(RecallOf(*net, {2})[0], 9);
 
-    EXPECT_EQ(net.PruneNodes(), 2);
-    EXPECT_EQ(net.CheckConsistency(), "");
-    EXPECT_EQ(net.GetLayer(2)->numNodes, 1);
-    EXPECT_EQ(net.GetLayer(3)->numNodes, 1);
-    EXPECT_EQ(W(net, 1, 2, 0, 0), 2);  // the former A1
-    EXPECT_EQ(W(net, 2, 3, 0, 0), 4);  // A1 -> B0
-    EXPECT_DOUBLE_EQ(Recall(net, {2})[0], 9);
+    EXPECT_EQ(net->PruneNodes(), 2);
+    EXPECT_EQ(net->CheckConsistency(), "");
+    EXPECT_EQ(net->GetLayer(2)->numNodes, 1);
+    EXPECT_EQ(net->GetLayer(3)->numNodes, 1);
+    EXPECT_EQ(W(*net, 1, 2, 0, 0), 2);  // the former A1
+    EXPECT_EQ(W(*net, 2, 3, 0, 0), 4);  // A1 -> B0
+    EXPECT_DOUBLE_EQ(RecallOf(*net, {2})[0], 9);
 }
 
 TEST(NetworkEditingTest, InsertNodeAtZeroShiftsWeightsAndDrawsNewOnesInRange) {
-    HiddenNet h;
-    TBasicNetwork& net = h.net;
-    net.Connect(2, 2);  // a self-connection grows in both directions
-    SetW(net, 2, 2, 1, 3, 7);
+    auto net = HiddenNet();
+    net->Connect(2, 2);  // a self-connection grows in both directions
+    W(*net, 2, 2, 1, 3) = 7;
     const double lo = -0.5, hi = 0.5;
 
-    net.InsertNode(2, 0, lo, hi, true);
-    ASSERT_EQ(net.CheckConsistency(), "");
-    EXPECT_EQ(net.GetLayer(2)->numNodes, 5);
-    EXPECT_EQ(Shape(net, 2, 2).nFrom, 5);
-    EXPECT_EQ(Shape(net, 2, 2).nTo, 5);
-    EXPECT_EQ(W(net, 2, 2, 2, 4), 7);
-    EXPECT_EQ(W(net, 1, 2, 0, 3), 2);                       // old (0, 2)
-    EXPECT_EQ(W(net, 1, 2, 1, 4), 0.5);                     // old (1, 3)
-    EXPECT_EQ(W(net, 0, 2, 0, 1), 0.1);                     // old (0, 0)
-    EXPECT_EQ(W(net, 2, 3, 2, 0), 0.5);                     // old (1, 0)
-    EXPECT_FALSE(net.GetConnections(2, 3)->IsValid(3, 0));  // the pruned weight moved too
+    net->InsertNode(2, 0, lo, hi, true);
+    ASSERT_EQ(net->CheckConsistency(), "");
+    EXPECT_EQ(net->GetLayer(2)->numNodes, 5);
+    EXPECT_EQ(Shape(*net, 2, 2).nFrom, 5);
+    EXPECT_EQ(Shape(*net, 2, 2).nTo, 5);
+    EXPECT_EQ(W(*net, 2, 2, 2, 4), 7);
+    EXPECT_EQ(W(*net, 1, 2, 0, 3), 2);                       // old (0, 2)
+    EXPECT_EQ(W(*net, 1, 2, 1, 4), 0.5);                     // old (1, 3)
+    EXPECT_EQ(W(*net, 0, 2, 0, 1), 0.1);                     // old (0, 0)
+    EXPECT_EQ(W(*net, 2, 3, 2, 0), 0.5);                     // old (1, 0)
+    EXPECT_FALSE(net->GetConnections(2, 3)->IsValid(3, 0));  // the pruned weight moved too
     for (double w :
-         {W(net, 0, 2, 0, 0), W(net, 1, 2, 0, 0), W(net, 1, 2, 1, 0), W(net, 2, 3, 0, 0)}) {
+         {W(*net, 0, 2, 0, 0), W(*net, 1, 2, 0, 0), W(*net, 1, 2, 1, 0), W(*net, 2, 3, 0, 0)}) {
         EXPECT_GE(w, lo);
         EXPECT_LT(w, hi);
     }
-    EXPECT_EQ(net.GetConnections(2, 3)->GetFlags(0, 0), FMaskAll);
+    EXPECT_EQ(net->GetConnections(2, 3)->GetFlags(0, 0), FMaskAll);
 
     // The new neuron takes the layer's function (linear): with bias 1 and input weights 1, 1
     // it outputs 1 + 1 + 2 = 4 for x = (1, 2), adding 0.5*4 to the former 3.25.
-    SetW(net, 0, 2, 0, 0, 1);
-    SetW(net, 1, 2, 0, 0, 1);
-    SetW(net, 1, 2, 1, 0, 1);
-    SetW(net, 2, 3, 0, 0, 0.5);
-    EXPECT_DOUBLE_EQ(Recall(net, {1, 2})[0], 5.25);
-
-    net.DeleteNode(2, 0);
-    EXPECT_EQ(net.CheckConsistency(), "");
-    EXPECT_DOUBLE_EQ(Recall(net, {1, 2})[0], 3.25);
+    W(*net, 0, 2, 0, 0) = W(*net, 1, 2, 0, 0) = W(*net, 1, 2, 1, 0) = 1;
+    W(*net, 2, 3, 0, 0) = 0.5;
+    EXPECT_DOUBLE_EQ(RecallOf(*net, {1, 2})[0], 5.25);
+    net->DeleteNode(2, 0);
+    EXPECT_EQ(net->CheckConsistency(), "");
+    EXPECT_DOUBLE_EQ(RecallOf(*net, {1, 2})[0], 3.25);
 }
 
 TEST(NetworkEditingTest, InsertLayerMovesLayersConnectionsAndInOutLayer) {
-    // bias(1) -> input(2) -> output(1): out = 0.5 + 2*3 - 1*1 = 5.5 for x = (3, 1).
-    TBasicNetwork net(3);
-    net.SetLayer(0, Simple(net, 0, 1, ActBias));
-    net.SetLayer(1, new TSimpleInputLayer(&net, 1, 2));
-    net.SetLayer(2, Simple(net, 2, 1, ActLinear));
-    net.Connect(0, 2);
-    net.Connect(1, 2);
-    SetW(net, 0, 2, 0, 0, 0.5);
-    SetW(net, 1, 2, 0, 0, 2);
-    SetW(net, 1, 2, 1, 0, -1);
-    TBasicConnections* biasToOut = net.GetConnections(0, 2);
+    auto net = FlatNet(0.5);  // out = 0.5 + 2*3 - 1*1 = 5.5 for x = (3, 1)
+    TBasicConnections* biasToOut = net->GetConnections(0, 2);
 
-    net.InsertLayer(0, Simple(net, 7, 2, ActLinear));
-    ASSERT_EQ(net.CheckConsistency(), "");
-    EXPECT_EQ(net.GetNumLayers(), 4);
-    EXPECT_EQ(net.GetInLayer(), 2);
-    EXPECT_EQ(net.GetOutLayer(), 3);
+    net->InsertLayer(0, Simple(*net, 7, 2));
+    ASSERT_EQ(net->CheckConsistency(), "");
+    EXPECT_EQ(net->GetNumLayers(), 4);
+    EXPECT_EQ(net->GetInLayer(), 2);
+    EXPECT_EQ(net->GetOutLayer(), 3);
     for (int i = 0; i < 4; ++i) {
-        EXPECT_STREQ(net.GetConnections(0, i)->GetConnectionsNType(), "Empty");
-        EXPECT_STREQ(net.GetConnections(i, 0)->GetConnectionsNType(), "Empty");
+        EXPECT_STREQ(net->GetConnections(0, i)->GetConnectionsNType(), "Empty");
+        EXPECT_STREQ(net->GetConnections(i, 0)->GetConnectionsNType(), "Empty");
     }
-    EXPECT_EQ(net.GetConnections(1, 3), biasToOut);
-    EXPECT_EQ(W(net, 2, 3, 0, 0), 2);
-    EXPECT_EQ(net.GetLayer(3)->GetNeuron(0)->layerNum, 2);  // neurons keep their own number
-    EXPECT_DOUBLE_EQ(Recall(net, {3, 1})[0], 5.5);
+    EXPECT_EQ(net->GetConnections(1, 3), biasToOut);
+    EXPECT_EQ(W(*net, 2, 3, 0, 0), 2);
+    EXPECT_EQ(net->GetLayer(3)->GetNeuron(0)->layerNum, 2);  // neurons keep their own number
+    EXPECT_DOUBLE_EQ(RecallOf(*net, {3, 1})[0], 5.5);
 
     // A hidden layer between input and output, then wired in: h = 2*3 + 1 = 7,
     // out = 0.5 + 2*3 - 1 + 0.1*7 = 6.2. Appending a layer leaves inLayer and outLayer.
-    net.InsertLayer(3, Simple(net, 3, 1, ActLinear));
-    ASSERT_EQ(net.CheckConsistency(), "");
-    EXPECT_EQ(net.GetOutLayer(), 4);
-    net.Connect(2, 3);
-    net.Connect(3, 4);
-    SetW(net, 2, 3, 0, 0, 2);
-    SetW(net, 2, 3, 1, 0, 1);
-    SetW(net, 3, 4, 0, 0, 0.1);
-    EXPECT_DOUBLE_EQ(Recall(net, {3, 1})[0], 6.2);
-    net.InsertLayer(5, Simple(net, 5, 3, ActLinear));
-    EXPECT_EQ(net.CheckConsistency(), "");
-    EXPECT_EQ(net.GetInLayer(), 2);
-    EXPECT_EQ(net.GetOutLayer(), 4);
-    EXPECT_DOUBLE_EQ(Recall(net, {3, 1})[0], 6.2);
+    net->InsertLayer(3, Simple(*net, 3, 1));
+    ASSERT_EQ(net->CheckConsistency(), "");
+    EXPECT_EQ(net->GetOutLayer(), 4);
+    Link(*net, 2, 3, {2, 1});
+    Link(*net, 3, 4, {0.1});
+    EXPECT_DOUBLE_EQ(RecallOf(*net, {3, 1})[0], 6.2);
+    net->InsertLayer(5, Simple(*net, 5, 3));
+    EXPECT_EQ(net->CheckConsistency(), "");
+    EXPECT_EQ(net->GetInLayer(), 2);
+    EXPECT_EQ(net->GetOutLayer(), 4);
+    EXPECT_DOUBLE_EQ(RecallOf(*net, {3, 1})[0], 6.2);
 }
 
 TEST(NetworkEditingTest, DeleteLayerRenumbersWhatRemains) {
-    HiddenNet h;
-    TBasicNetwork& net = h.net;
-    TBasicConnections* biasToOut = net.GetConnections(0, 3);
-
-    net.DeleteLayer(2);  // the hidden layer and its four matrices go
-    ASSERT_EQ(net.CheckConsistency(), "");
-    EXPECT_EQ(net.GetNumLayers(), 3);
-    EXPECT_EQ(net.GetOutLayer(), 2);
-    EXPECT_EQ(net.GetConnections(0, 2), biasToOut);
-    EXPECT_EQ(net.GetLayer(2)->GetNeuron(0)->layerNum, 3);
-    EXPECT_DOUBLE_EQ(Recall(net, {1, 2})[0], 0.25);
+    auto net = HiddenNet();
+    TBasicConnections* biasToOut = net->GetConnections(0, 3);
+    net->DeleteLayer(2);  // the hidden layer and its four matrices go
+    ASSERT_EQ(net->CheckConsistency(), "");
+    EXPECT_EQ(net->GetNumLayers(), 3);
+    EXPECT_EQ(net->GetOutLayer(), 2);
+    EXPECT_EQ(net->GetConnections(0, 2), biasToOut);
+    EXPECT_EQ(net->GetLayer(2)->GetNeuron(0)->layerNum, 3);
+    EXPECT_DOUBLE_EQ(RecallOf(*net, {1, 2})[0], 0.25);
 
     // Deleting below the input layer moves both indices down: out = 2*1 - 1*2 = 0.
-    net.Connect(1, 2);
-    SetW(net, 1, 2, 0, 0, 2);
-    SetW(net, 1, 2, 1, 0, -1);
-    net.DeleteLayer(0);
-    ASSERT_EQ(net.CheckConsistency(), "");
-    EXPECT_EQ(net.GetInLayer(), 0);
-    EXPECT_EQ(net.GetOutLayer(), 1);
-    EXPECT_EQ(W(net, 0, 1, 1, 0), -1);
-    EXPECT_DOUBLE_EQ(Recall(net, {1, 2})[0], 0);
+    Link(*net, 1, 2, {2, -1});
+    net->DeleteLayer(0);
+    ASSERT_EQ(net->CheckConsistency(), "");
+    EXPECT_EQ(net->GetInLayer(), 0);
+    EXPECT_EQ(net->GetOutLayer(), 1);
+    EXPECT_EQ(W(*net, 0, 1, 1, 0), -1);
+    EXPECT_DOUBLE_EQ(RecallOf(*net, {1, 2})[0], 0);
 }
 
-using NetworkEditingDeathTest = ::testing::Test;
-
 TEST(NetworkEditingDeathTest, InputAndOutputLayersAndBadIndicesAreFatal) {
-    HiddenNet h;
-    TBasicNetwork& net = h.net;
+    auto owner = HiddenNet();
+    TBasicNetwork& net = *owner;
     EXPECT_DEATH(net.DeleteLayer(1), "Assertion failed: LayerNum!=inLayer, file .*NetworkEditing");
     EXPECT_DEATH(net.DeleteLayer(3), "Assertion failed: LayerNum!=outLayer");
     EXPECT_DEATH(net.DeleteNode(3, 0), "Assertion failed: LayerNum!=outLayer");
@@ -335,10 +266,9 @@ TEST(NetworkEditingDeathTest, InputAndOutputLayersAndBadIndicesAreFatal) {
     EXPECT_DEATH(net.InsertNode(2, 5, 0, 1, true), "Assertion failed: node<=layer->numNodes");
     EXPECT_DEATH(net.DeleteNode(2, 4), "Assertion failed: node<layer->numNodes");
     EXPECT_DEATH(net.DeleteLayer(4), "Assertion failed: LayerNum<numLayers");
-    EXPECT_DEATH(net.InsertLayer(5, Simple(net, 5, 1, ActLinear)),
-                 "Assertion failed: LayerNum<=numLayers");
-    HiddenNet other;
-    EXPECT_DEATH(net.InsertLayer(2, Simple(other.net, 2, 1, ActLinear)),
+    EXPECT_DEATH(net.InsertLayer(5, Simple(net, 5, 1)), "Assertion failed: LayerNum<=numLayers");
+    auto other = HiddenNet();
+    EXPECT_DEATH(net.InsertLayer(2, Simple(*other, 2, 1)),
                  "Assertion failed: layer->network==this");
 }
 
