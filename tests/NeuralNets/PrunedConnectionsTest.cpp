@@ -6,20 +6,9 @@
 #include <vector>
 
 #include "CoreTestNets.h"
-#include "NeuralNets/Visitors.h"
 
 namespace synapsor {
 namespace {
-
-struct TRecorder : TIterateObj {
-    void Visit() override {
-        froms.push_back(from);
-        tos.push_back(to);
-        trainables.push_back(trainable);
-    }
-    std::vector<int> froms, tos;
-    std::vector<bool> trainables;
-};
 
 // Layer 1 (3 input neurons) feeds layer 2 (2 neurons) through a pruneable matrix whose weight
 // (from, to) is 1 + from + 3 * to: to 0 gets 1 2 3, to 1 gets 4 5 6.
@@ -121,28 +110,28 @@ TEST_F(PrunedConnectionsTest, FrozenWeightsExistButDoNotTrain) {
 TEST_F(PrunedConnectionsTest, VisitsHonourFlagsAndDirections) {
     c->Prune(0, 1);
     c->SetUntrainable(0, 0);
-    TRecorder out0;
+    TVisitLog out0;
     c->IterateFrom(out0, 0, FMaskExists);
-    EXPECT_EQ(out0.tos, std::vector<int>{0});
-    EXPECT_EQ(out0.froms, std::vector<int>{0});
-    EXPECT_EQ(out0.trainables, std::vector<bool>{false});
+    EXPECT_EQ(out0.Get(&TVisit::to), std::vector<int>{0});
+    EXPECT_EQ(out0.Get(&TVisit::from), std::vector<int>{0});
+    EXPECT_EQ(out0.Get(&TVisit::trainable), std::vector<bool>{false});
     EXPECT_EQ(out0.fromLayer, 1);
     EXPECT_EQ(out0.toLayer, 2);
     EXPECT_EQ(out0.conns, c);
     EXPECT_EQ(out0.fromValues, net->GetLayer(1)->values.data());
 
-    TRecorder out1;
+    TVisitLog out1;
     c->IterateFrom(out1, 1, 0);
-    EXPECT_EQ(out1.tos, (std::vector<int>{0, 1}));
+    EXPECT_EQ(out1.Get(&TVisit::to), (std::vector<int>{0, 1}));
 
-    TRecorder into1;
+    TVisitLog into1;
     c->IterateTo(into1, 1, FMaskExists);
-    EXPECT_EQ(into1.froms, (std::vector<int>{1, 2}));
+    EXPECT_EQ(into1.Get(&TVisit::from), (std::vector<int>{1, 2}));
 
-    TRecorder all;
+    TVisitLog all;
     c->Iterate(all, 0);
-    EXPECT_EQ(all.froms, (std::vector<int>{1, 2, 1, 2}));
-    EXPECT_EQ(all.tos, (std::vector<int>{0, 0, 1, 1}));
+    EXPECT_EQ(all.Get(&TVisit::from), (std::vector<int>{1, 2, 1, 2}));
+    EXPECT_EQ(all.Get(&TVisit::to), (std::vector<int>{0, 0, 1, 1}));
 }
 
 TEST_F(PrunedConnectionsTest, FlagArraysFollowTheVisitingOrder) {
