@@ -44,10 +44,8 @@ void ForEachConnected(TBasicNetwork& net, TVisit visit) {
 // 1 bias, 2 inputs, 1 output; weights b = 0.5 (0 -> 2), w = 1, 2 (1 -> 2).
 std::unique_ptr<TBasicNetwork> MakeNet() {
     auto net = MakeLinearNet({1, 2, 1});
-    net->Connect(0, 2);
-    net->Connect(1, 2);
-    const double w[3] = {0.5, 1.0, 2.0};
-    net->SetWeights(w, FMaskExists);
+    Link(*net, 0, 2, {0.5});
+    Link(*net, 1, 2, {1.0, 2.0});
     return net;
 }
 
