@@ -15,10 +15,9 @@
 #include <string>
 #include <string_view>
 
-#define FUZZ_CHECK(cond)                                                               \
-    ((cond) ? static_cast<void>(0)                                                     \
-            : (std::fprintf(stderr, "Fuzz check failed: %s, %s:%d\n", #cond, __FILE__, \
-                            __LINE__),                                                 \
+#define FUZZ_CHECK(cond)                                                                          \
+    ((cond) ? static_cast<void>(0)                                                                \
+            : (std::fprintf(stderr, "Fuzz check failed: %s, %s:%d\n", #cond, __FILE__, __LINE__), \
                std::abort()))
 
 namespace synapsor {
