@@ -7,9 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "Common/Exceptions.h"
 #include "DataObject/Data.h"
-#include "KQmessage/KQML.h"
 #include "NeuralNets/ConnectedConnections.h"
 #include "NeuralNets/ErrorObj.h"
 #include "NeuralNets/PrunedConnections.h"
@@ -25,9 +23,6 @@ const LayerKind kKinds[] = {
     {"sigmoid", ActSigmoid, false},         {"tanh", ActTanh, false},
     {"sigmoid-gain", ActSigmoidGain, true}, {"tanh-gain", ActTanhGain, true},
 };
-const LayerKind kLinear{"linear", ActLinear, false};
-const LayerKind kSigmoid{"sigmoid", ActSigmoid, false};
-const LayerKind kTanh{"tanh", ActTanh, false};
 
 void ExpectNear(const std::vector<double>& actual, const std::vector<double>& expected,
                 double tolerance) {
@@ -36,31 +31,26 @@ void ExpectNear(const std::vector<double>& actual, const std::vector<double>& ex
         EXPECT_NEAR(actual[i], expected[i], tolerance) << i;
 }
 
+// One online step on one pattern (w - 0.3 dE/dw), or one batch pass over three patterns (one
+// update by the summed gradient).
 TEST(TrainEpoch, OnlineStepAndBatchPassFollowTheNumericGradientForEveryDerivative) {
     for (const LayerKind& kind : kKinds) {
-        SCOPED_TRACE(kind.name);
-        const std::vector<Pattern> patterns = Patterns();
-        TKQstructure params("Params");
-        params.SetNumber("LearningRate", 0.3);
-
-        // One online step on one pattern: w - 0.3 * dE/dw.
-        auto net = MakeNet(kind, kind);
-        TBasicNetwork reference(*net);
-        TBackpropModule module(net.get());
-        auto one = MakeData({patterns[0]});
-        const double error = module.TrainEpoch(one.get(), &params);
-        EXPECT_DOUBLE_EQ(error, ReferencePass(reference, {patterns[0]}, 0.3, false));
-        ExpectNear(Weights(*net), Weights(reference), 1e-8);
-
-        // One batch pass over three patterns: one update by the summed gradient.
-        params.SetString("Batch", "true");
-        auto batchNet = MakeNet(kind, kind);
-        TBasicNetwork batchReference(*batchNet);
-        TBackpropModule batchModule(batchNet.get());
-        auto three = MakeData(patterns);
-        const double batchError = batchModule.TrainEpoch(three.get(), &params);
-        EXPECT_DOUBLE_EQ(batchError, ReferencePass(batchReference, patterns, 0.3, true));
-        ExpectNear(Weights(*batchNet), Weights(batchReference), 1e-8);
+        for (bool batch : {false, true}) {
+            SCOPED_TRACE(std::string(kind.name) + (batch ? " batch" : " online"));
+            const std::vector<Pattern> patterns =
+                batch ? Patterns() : std::vector<Pattern>{Patterns()[0]};
+            TKQstructure params("Params");
+            params.SetNumber("LearningRate", 0.3);
+            if (batch)
+                params.SetString("Batch", "true");
+            auto net = MakeNet(kind, kind);
+            TBasicNetwork reference(*net);
+            TBackpropModule module(net.get());
+            auto data = MakeData(patterns);
+            EXPECT_DOUBLE_EQ(module.TrainEpoch(data.get(), &params),
+                             ReferencePass(reference, patterns, 0.3, batch));
+            ExpectNear(Weights(*net), Weights(reference), 1e-8);
+        }
     }
 }
 
@@ -72,11 +62,9 @@ TEST(TrainEpoch, OnlinePassUpdatesAfterEveryPatternWithQuadPenaltyShare) {
     auto data = MakeData(patterns);
     TKQstructure params("Params");
     params.SetNumber("LEARNINGRATE", 0.4);
-    auto penalty = std::make_unique<TKQstructure>("QUADPENALTY");
-    penalty->SetNumber("EPSILON1", 0.02);
-    penalty->SetNumber("EPSILON2", 0.01);
-    penalty->SetNumber("BETA", 1.5);
-    params.SetValue("WEIGHTPENALTY", std::move(penalty));
+    params.SetValue(
+        "WEIGHTPENALTY",
+        Structure("QUADPENALTY", {{"EPSILON1", 0.02}, {"EPSILON2", 0.01}, {"BETA", 1.5}}));
 
     // Penalty value and its derivative written out by hand; the gradient term is rate * share
     // times the derivative.
@@ -105,10 +93,8 @@ TEST(TrainEpoch, BatchPassWithLWFMovesEachWeightByTheFullTerm) {
     TKQstructure params("Params");
     params.SetNumber("LEARNINGRATE", 0.5);
     params.SetBoolean("BATCH", true);
-    auto lwf = std::make_unique<TKQstructure>("LWF");
-    lwf->SetNumber("FORGETTINGRATE", 0.005);
-    lwf->SetNumber("LEARNINGRATE", 0.5);
-    params.SetValue("WEIGHTPENALTY", std::move(lwf));
+    params.SetValue("WEIGHTPENALTY",
+                    Structure("LWF", {{"FORGETTINGRATE", 0.005}, {"LEARNINGRATE", 0.5}}));
 
     // sgn(w) * F * F / rate, whatever the share: the update moves each weight by F^2 = 2.5e-5.
     PenaltyDerivative term = [](double w, double) {
@@ -258,28 +244,18 @@ TEST(TrainEpoch, FrozenAndPrunedWeightsStayAndCarryNoError) {
     params.SetNumber("LEARNINGRATE", 0.3);
     module.TrainEpoch(data.get(), &params);
 
-    for (int f = 0; f < 4; f++) {
-        for (int t = 0; t < 4; t++) {
-            TBasicConnections* c = net->GetConnections(f, t);
-            if (!c->IsConnected())
-                continue;
-            TBasicConnections* r = reference.GetConnections(f, t);
-            for (int to = 0; to < c->NumTo(); to++) {
-                for (int from = 0; from < c->NumFrom(); from++) {
-                    SCOPED_TRACE(std::to_string(f) + "->" + std::to_string(t) + " " +
-                                 std::to_string(from) + "," + std::to_string(to));
-                    const double old = r->GetWeight(from, to);
-                    const bool intoDeafHidden = t == 2 && to == 0;
-                    if (!r->IsTrainable(from, to) || intoDeafHidden) {
-                        EXPECT_EQ(c->GetWeight(from, to), old);
-                    } else {
-                        const double d = NumericDerivative(reference, f, t, from, to, p, false);
-                        EXPECT_NEAR(c->GetWeight(from, to), old - 0.3 * d, 1e-9);
-                    }
-                }
-            }
+    ForEachCell(reference, [&](int f, int t, int from, int to) {
+        SCOPED_TRACE(std::to_string(f) + "->" + std::to_string(t) + " " + std::to_string(from) +
+                     "," + std::to_string(to));
+        const double old = W(reference, f, t, from, to);
+        const bool intoDeafHidden = t == 2 && to == 0;
+        if (!reference.GetConnections(f, t)->IsTrainable(from, to) || intoDeafHidden) {
+            EXPECT_EQ(W(*net, f, t, from, to), old);
+        } else {
+            const double d = NumericDerivative(reference, f, t, from, to, p, false);
+            EXPECT_NEAR(W(*net, f, t, from, to), old - 0.3 * d, 1e-9);
         }
-    }
+    });
     EXPECT_EQ(net->GetConnections(1, 2)->GetFlags(1, 1), 0);
     EXPECT_EQ(net->GetConnections(2, 3)->GetFlags(0, 1), FMaskExists);
     // Hidden 0's incoming weights had a gradient the frozen weights kept from it.
@@ -300,38 +276,26 @@ TEST(TrainEpoch, DirectLoopsAndVisitorRouteGiveIdenticalWeights) {
     direct->GetConnections(1, 3)->GetWeight(1, 0) = 0.0;
     const std::vector<double> initial = Weights(*direct, 1);
     TBasicNetwork visited(*direct);
-    for (int f = 0; f < 4; f++) {
-        for (int t = 0; t < 4; t++) {
-            TBasicConnections* src = direct->GetConnections(f, t);
-            if (!src->IsConnected())
-                continue;
-            auto* c = new TNoStorageConnections(&visited, f, t);
-            for (int to = 0; to < src->NumTo(); to++) {
-                for (int from = 0; from < src->NumFrom(); from++) {
-                    c->GetWeight(from, to) = src->GetWeight(from, to);
-                    c->SetFlags(from, to, src->GetFlags(from, to));
-                }
-            }
-            visited.SetConnections(f, t, c);
-        }
-    }
+    ForEachCell(*direct, [&](int f, int t, int from, int to) {
+        if (from == 0 && to == 0)
+            visited.SetConnections(f, t, new TNoStorageConnections(&visited, f, t));
+        TBasicConnections* src = direct->GetConnections(f, t);
+        visited.GetConnections(f, t)->SetFlags(from, to, src->GetFlags(from, to));
+        W(visited, f, t, from, to) = src->GetWeight(from, to);
+    });
     auto data = MakeData(Patterns());
     TBackpropModule a(direct.get());
     TBackpropModule b(&visited);
     TKQstructure params("Params");
     params.SetNumber("LEARNINGRATE", 0.7);
     params.SetNumber("MOMENTUM", 0.6);
-    auto quad = std::make_unique<TKQstructure>("QUADPENALTY");
-    quad->SetNumber("EPSILON1", 0.03);
-    quad->SetNumber("EPSILON2", 0.02);
-    params.SetValue("WEIGHTPENALTY", std::move(quad));
+    params.SetValue("WEIGHTPENALTY",
+                    Structure("QUADPENALTY", {{"EPSILON1", 0.03}, {"EPSILON2", 0.02}}));
     for (int epoch = 0; epoch < 3; epoch++) {
         EXPECT_EQ(a.TrainEpoch(data.get(), &params), b.TrainEpoch(data.get(), &params));
     }
-    auto lwf = std::make_unique<TKQstructure>("LWF");
-    lwf->SetNumber("FORGETTINGRATE", 0.01);
-    lwf->SetNumber("LEARNINGRATE", 0.7);
-    params.SetValue("WEIGHTPENALTY", std::move(lwf));
+    params.SetValue("WEIGHTPENALTY",
+                    Structure("LWF", {{"FORGETTINGRATE", 0.01}, {"LEARNINGRATE", 0.7}}));
     params.SetString("BATCH", "TRUE");
     params.SetNumber("MOMENTUM", 0.0);
     for (int epoch = 0; epoch < 2; epoch++) {
@@ -385,14 +349,8 @@ class TrainEpochBadInput : public ::testing::Test {
     void ExpectRejected(Data* data, const char* message) {
         const std::vector<double> before = Weights(*net, 1);
         const int entries = params.GetCount();
-        try {
-            module.TrainEpoch(data, &params);
-            ADD_FAILURE() << "no exception for: " << message;
-        } catch (const TException& x) {
-            EXPECT_STREQ(x.GetMessage(), message);
-            EXPECT_STREQ(x.GetKind(), "Bad Parameter");
-            EXPECT_STREQ(x.GetLocation(), "TTrainModule::TrainEpoch");
-        }
+        ExpectThrown([&] { module.TrainEpoch(data, &params); }, message,
+                     "TTrainModule::TrainEpoch");
         EXPECT_EQ(Weights(*net, 1), before);
         EXPECT_EQ(params.GetCount(), entries);
     }
@@ -435,9 +393,7 @@ TEST_F(TrainEpochBadInput, EmptyDataSetAndIncompleteLWF) {
     ExpectRejected(nullptr, "Null data pointer");
 
     auto data = MakeData(Patterns());
-    auto lwf = std::make_unique<TKQstructure>("LWF");
-    lwf->SetNumber("LEARNINGRATE", 0.5);
-    params.SetValue("WEIGHTPENALTY", std::move(lwf));
+    params.SetValue("WEIGHTPENALTY", Structure("LWF", {{"LEARNINGRATE", 0.5}}));
     ExpectRejected(data.get(), "The LWF weight penalty needs FORGETTINGRATE");
     params.FindValue("WEIGHTPENALTY")->RemoveValue("LEARNINGRATE");
     params.FindValue("WEIGHTPENALTY")->SetNumber("FORGETTINGRATE", 0.005);

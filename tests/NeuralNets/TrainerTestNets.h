@@ -5,10 +5,14 @@
 
 #include <cmath>
 #include <functional>
+#include <initializer_list>
 #include <memory>
+#include <utility>
 #include <vector>
 
+#include "CoreTestNets.h"
 #include "DataObject/Data.h"
+#include "KQmessage/KQML.h"
 #include "NeuralNets/ActFunctions.h"
 #include "NeuralNets/BasicNetwork.h"
 #include "NeuralNets/Layers.h"
@@ -21,6 +25,19 @@ struct LayerKind {
     ActFunction fn;
     bool gain;  // a gain layer with gains other than 1
 };
+
+const LayerKind kLinear{"linear", ActLinear, false};
+const LayerKind kSigmoid{"sigmoid", ActSigmoid, false};
+const LayerKind kTanh{"tanh", ActTanh, false};
+
+// A parameter structure headed `head` holding the given numbers.
+inline std::unique_ptr<TKQstructure> Structure(
+    const char* head, std::initializer_list<std::pair<const char*, double>> numbers) {
+    auto s = std::make_unique<TKQstructure>(head);
+    for (const auto& [key, value] : numbers)
+        s->SetNumber(key, value);
+    return s;
+}
 
 inline TBasicLayer* MakeLayer(TBasicNetwork* net, int index, int size, const LayerKind& kind,
                               double gain0, double gain1) {
