@@ -12,19 +12,13 @@
 namespace synapsor {
 namespace {
 
-using testnets::LayerKind;
-using testnets::MakeNet;
-
-const LayerKind kTanh{"tanh", ActTanh, false};
-const LayerKind kLinear{"linear", ActLinear, false};
+using namespace testnets;
 
 double QuadValue(TErrorObj& e, int n, const double* w, double eps1, double eps2, double beta,
                  double scale) {
-    TKQstructure penalty("QuadPenalty");
-    penalty.SetNumber("EPSILON1", eps1);
-    penalty.SetNumber("EPSILON2", eps2);
-    penalty.SetNumber("BETA", beta);
-    return e.CalcPenalty(n, w, &penalty, scale);
+    auto penalty =
+        Structure("QuadPenalty", {{"EPSILON1", eps1}, {"EPSILON2", eps2}, {"BETA", beta}});
+    return e.CalcPenalty(n, w, penalty.get(), scale);
 }
 
 TEST(CalcPenalty, QuadPenaltyValues) {
@@ -45,21 +39,11 @@ TEST(CalcPenalty, QuadPenaltyValues) {
 TEST(CalcPenalty, LWFValueAndMissingRates) {
     TErrorCrossEntropyObj e(1);
     const double w[3] = {0.5, -1.5, 0.0};
-    TKQstructure lwf("LWF");
-    lwf.SetNumber("ForgettingRate", 0.005);
-    lwf.SetNumber("LearningRate", 0.5);
-    EXPECT_NEAR(e.CalcPenalty(3, w, &lwf, 1.0), 0.5 * 0.005 * 2.0, 1e-16);
-
-    TKQstructure noRate("LWF");
-    noRate.SetNumber("FORGETTINGRATE", 0.005);
-    try {
-        e.CalcPenalty(3, w, &noRate, 1.0);
-        FAIL() << "no exception";
-    } catch (const TException& x) {
-        EXPECT_STREQ(x.GetMessage(), "The LWF weight penalty needs LEARNINGRATE");
-        EXPECT_STREQ(x.GetKind(), "Bad Parameter");
-        EXPECT_STREQ(x.GetLocation(), "TErrorObj::CalcPenalty");
-    }
+    auto lwf = Structure("LWF", {{"ForgettingRate", 0.005}, {"LearningRate", 0.5}});
+    EXPECT_NEAR(e.CalcPenalty(3, w, lwf.get(), 1.0), 0.5 * 0.005 * 2.0, 1e-16);
+    auto noRate = Structure("LWF", {{"FORGETTINGRATE", 0.005}});
+    ExpectThrown([&] { e.CalcPenalty(3, w, noRate.get(), 1.0); },
+                 "The LWF weight penalty needs LEARNINGRATE", "TErrorObj::CalcPenalty");
 }
 
 TEST(CalcPenaltyDeathTest, UnknownHeadIsFatal) {
@@ -83,47 +67,31 @@ bool IsSkipped(int f, int t, int from, int to) {
     return (f == 1 && t == 2 && from == 0 && to == 1) || (f == 2 && t == 3 && from == 0 && to == 0);
 }
 
-double& GradientCell(TTrainModule& module, int f, int t, int from, int to) {
-    return module.gradient->GetConnections(f, t)->GetWeight(from, to);
-}
-
 // Calls check(w, g) for every trainable weight of `net` and its cell in `module`'s gradient, and
 // checks that the cells of the pruned and the frozen weight kept the values they had when the
 // module was made (the gradient copy's frozen cell still holds the copied weight: only trainable
 // cells are ever cleared or written).
 template <class Check>
-void ForEachCell(TBasicNetwork& net, TTrainModule& module, Check check) {
-    EXPECT_EQ(GradientCell(module, 1, 2, 0, 1), 0.0);
-    EXPECT_EQ(GradientCell(module, 2, 3, 0, 0), net.GetConnections(2, 3)->GetWeight(0, 0));
-    for (int f = 0; f < 4; f++) {
-        for (int t = 0; t < 4; t++) {
-            TBasicConnections* c = net.GetConnections(f, t);
-            if (!c->IsConnected())
-                continue;
-            for (int to = 0; to < c->NumTo(); to++) {
-                for (int from = 0; from < c->NumFrom(); from++) {
-                    if (!IsSkipped(f, t, from, to)) {
-                        check(c->GetWeight(from, to), GradientCell(module, f, t, from, to));
-                    }
-                }
-            }
-        }
-    }
+void ForEachTrainableCell(TBasicNetwork& net, TTrainModule& module, Check check) {
+    EXPECT_EQ(W(*module.gradient, 1, 2, 0, 1), 0.0);
+    EXPECT_EQ(W(*module.gradient, 2, 3, 0, 0), W(net, 2, 3, 0, 0));
+    ForEachCell(net, [&](int f, int t, int from, int to) {
+        if (!IsSkipped(f, t, from, to))
+            check(W(net, f, t, from, to), W(*module.gradient, f, t, from, to));
+    });
 }
 
 TEST(AddPenaltyGradient, QuadPenaltyIsTheDerivativeTimesRateAndShare) {
     auto net = PenaltyNet();
     TBackpropModule module(net.get());
-    TKQstructure penalty("quadpenalty");
-    penalty.SetNumber("EPSILON1", 0.02);
-    penalty.SetNumber("EPSILON2", 0.01);
-    penalty.SetNumber("BETA", 1.5);
-    module.AddPenaltyGradient(&penalty, 1, 4, 0.5);
+    auto penalty =
+        Structure("quadpenalty", {{"EPSILON1", 0.02}, {"EPSILON2", 0.01}, {"BETA", 1.5}});
+    module.AddPenaltyGradient(penalty.get(), 1, 4, 0.5);
     // d/dw of 0.02 * 1.5 w^2 / (1.5 w^2 + 1) + 0.01 w^2 by central differences, times 0.5 / 4.
     auto value = [](double w) { return 0.02 * 1.5 * w * w / (1.5 * w * w + 1) + 0.01 * w * w; };
     const double h = 1e-6;
     int visited = 0;
-    ForEachCell(*net, module, [&](double w, double g) {
+    ForEachTrainableCell(*net, module, [&](double w, double g) {
         const double slope = (value(w + h) - value(w - h)) / (2 * h);
         EXPECT_NEAR(g, slope * 0.5 / 4, 1e-11) << "w = " << w;
         visited++;
@@ -132,8 +100,8 @@ TEST(AddPenaltyGradient, QuadPenaltyIsTheDerivativeTimesRateAndShare) {
 
     // Three more quarter shares add up to one whole-pass call.
     for (int i = 0; i < 3; i++)
-        module.AddPenaltyGradient(&penalty, 1, 4, 0.5);
-    ForEachCell(*net, module, [&](double w, double g) {
+        module.AddPenaltyGradient(penalty.get(), 1, 4, 0.5);
+    ForEachTrainableCell(*net, module, [&](double w, double g) {
         EXPECT_NEAR(g, (value(w + h) - value(w - h)) / (2 * h) * 0.5, 1e-11);
     });
 }
@@ -141,12 +109,10 @@ TEST(AddPenaltyGradient, QuadPenaltyIsTheDerivativeTimesRateAndShare) {
 TEST(AddPenaltyGradient, LWFAddsTheFullTermAtEveryCall) {
     auto net = PenaltyNet();
     TBackpropModule module(net.get());
-    TKQstructure penalty("LWF");
-    penalty.SetNumber("FORGETTINGRATE", 0.005);
-    penalty.SetNumber("LEARNINGRATE", 0.5);
-    module.AddPenaltyGradient(&penalty, 1, 10, 0.5);  // the share 1/10 is not applied
+    auto penalty = Structure("LWF", {{"FORGETTINGRATE", 0.005}, {"LEARNINGRATE", 0.5}});
+    module.AddPenaltyGradient(penalty.get(), 1, 10, 0.5);  // the share 1/10 is not applied
     int zeros = 0;
-    ForEachCell(*net, module, [&](double w, double g) {
+    ForEachTrainableCell(*net, module, [&](double w, double g) {
         // sgn(w) * F * F / rate = sgn(w) * 0.005 * 0.01
         const double expected = w > 0 ? 5e-5 : (w < 0 ? -5e-5 : 0.0);
         EXPECT_NEAR(g, expected, 1e-18) << "w = " << w;
@@ -161,24 +127,14 @@ TEST(AddPenaltyGradient, LWFAddsTheFullTermAtEveryCall) {
 TEST(AddPenaltyGradient, LWFWithoutForgettingRateOrWithRateZeroIsRejected) {
     auto net = PenaltyNet();
     TBackpropModule module(net.get());
-    TKQstructure noRate("LWF");
-    noRate.SetNumber("LEARNINGRATE", 0.5);
-    try {
-        module.AddPenaltyGradient(&noRate, 1, 1, 0.5);
-        FAIL() << "no exception";
-    } catch (const TException& x) {
-        EXPECT_STREQ(x.GetMessage(), "The LWF weight penalty needs FORGETTINGRATE");
-        EXPECT_STREQ(x.GetLocation(), "TTrainModule::AddPenaltyGradient");
-    }
-    TKQstructure lwf("LWF");
-    lwf.SetNumber("FORGETTINGRATE", 0.005);
-    try {
-        module.AddPenaltyGradient(&lwf, 1, 1, 0.0);
-        FAIL() << "no exception";
-    } catch (const TException& x) {
-        EXPECT_STREQ(x.GetMessage(), "The LWF weight penalty needs a learning rate other than 0");
-    }
-    ForEachCell(*net, module, [](double, double g) { EXPECT_EQ(g, 0.0); });
+    auto noRate = Structure("LWF", {{"LEARNINGRATE", 0.5}});
+    ExpectThrown([&] { module.AddPenaltyGradient(noRate.get(), 1, 1, 0.5); },
+                 "The LWF weight penalty needs FORGETTINGRATE", "TTrainModule::AddPenaltyGradient");
+    auto lwf = Structure("LWF", {{"FORGETTINGRATE", 0.005}});
+    ExpectThrown([&] { module.AddPenaltyGradient(lwf.get(), 1, 1, 0.0); },
+                 "The LWF weight penalty needs a learning rate other than 0",
+                 "TTrainModule::AddPenaltyGradient");
+    ForEachTrainableCell(*net, module, [](double, double g) { EXPECT_EQ(g, 0.0); });
 }
 
 TEST(AddPenaltyGradientDeathTest, UnknownHeadIsFatal) {
