@@ -3,10 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <string>
 
-#include "Common/Exceptions.h"
-#include "KQmessage/KQML.h"
+#include "TrainerTestNets.h"
 
 namespace synapsor {
 namespace {
@@ -40,14 +38,8 @@ TEST(ErrorRMSObj, PenaltySitsInsideTheRoot) {
 
 TEST(ErrorRMSObj, NoPatternsIsReportedNotNan) {
     TErrorRMSObj e(2);
-    try {
-        e.GetError();
-        FAIL() << "no exception";
-    } catch (const TException& x) {
-        EXPECT_STREQ(x.GetMessage(), "No patterns to compute the RMS error over");
-        EXPECT_STREQ(x.GetKind(), "Bad Parameter");
-        EXPECT_STREQ(x.GetLocation(), "TErrorRMSObj::GetError");
-    }
+    ExpectThrown([&] { e.GetError(); }, "No patterns to compute the RMS error over",
+                 "TErrorRMSObj::GetError");
     TErrorRMSObj none(0);
     none.AddPattern(nullptr, nullptr);
     EXPECT_THROW(none.GetError(), TException);
@@ -83,14 +75,9 @@ TEST(ErrorCrossEntropyObj, OutputOutsideZeroToOneIsRejectedUnchanged) {
     TErrorCrossEntropyObj e(2);
     const double t[2] = {1.0, 0.0};
     const double o[2] = {0.5, 1.5};
-    try {
-        e.AddPattern(t, o);
-        FAIL() << "no exception";
-    } catch (const TException& x) {
-        EXPECT_STREQ(x.GetMessage(),
-                     "Cross-entropy needs outputs between 0 and 1; output 1 lies outside");
-        EXPECT_STREQ(x.GetLocation(), "TErrorCrossEntropyObj::AddPattern");
-    }
+    ExpectThrown([&] { e.AddPattern(t, o); },
+                 "Cross-entropy needs outputs between 0 and 1; output 1 lies outside",
+                 "TErrorCrossEntropyObj::AddPattern");
     EXPECT_EQ(e.sum, 0.0);
     EXPECT_EQ(e.numPatterns, 0);
     const double nan[2] = {0.5, std::nan("")};
@@ -99,11 +86,9 @@ TEST(ErrorCrossEntropyObj, OutputOutsideZeroToOneIsRejectedUnchanged) {
 
 TEST(ErrorCrossEntropyObj, PenaltyAddsToTheSum) {
     TErrorCrossEntropyObj e(1);
-    TKQstructure penalty("lwf");
-    penalty.SetNumber("FORGETTINGRATE", 0.5);
-    penalty.SetNumber("LEARNINGRATE", 0.25);
+    auto penalty = testnets::Structure("lwf", {{"FORGETTINGRATE", 0.5}, {"LEARNINGRATE", 0.25}});
     const double weights[3] = {1.0, -2.0, 0.0};
-    e.AddPenalty(3, weights, &penalty);
+    e.AddPenalty(3, weights, penalty.get());
     EXPECT_DOUBLE_EQ(e.GetError(), 0.375);  // 0.25 * 0.5 * (1 + 2 + 0)
 }
 
