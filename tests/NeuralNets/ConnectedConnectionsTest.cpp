@@ -3,13 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <string>
 #include <utility>
 #include <vector>
 
-#include "Common/Exceptions.h"
+#include "CoreTestNets.h"
 #include "NeuralNets/ConnectedNetwork.h"
-#include "NeuralNets/Visitors.h"
 
 namespace synapsor {
 namespace {
@@ -19,18 +17,17 @@ double Drawn(int r, double lo, double hi) {
     return static_cast<double>(lo + (r % 32767) * (1.0L / 32767) * (hi - lo));
 }
 
-// Records every visit: (from, to) and the weight read.
-class TRecorder : public TIterateObj {
-  public:
-    void Visit() override {
-        EXPECT_TRUE(trainable);
-        EXPECT_EQ(weight, &conns->GetWeight(from, to));
-        cells.emplace_back(from, to);
-        weights.push_back(*weight);
+using Cells = std::vector<std::pair<int, int>>;
+
+// (from, to) of every visit; each must be of a trainable weight.
+Cells CellsOf(const TVisitLog& log) {
+    Cells out;
+    for (const TVisit& v : log.seen) {
+        EXPECT_TRUE(v.trainable);
+        out.emplace_back(v.from, v.to);
     }
-    std::vector<std::pair<int, int>> cells;
-    std::vector<double> weights;
-};
+    return out;
+}
 
 // Layers of 1, 3 and 2 neurons with the 3-by-2 matrix (1 to 2), weight (from, to) = 10 from + to.
 class ConnectedConnectionsTest : public ::testing::Test {
@@ -70,9 +67,10 @@ TEST_F(ConnectedConnectionsTest, NewMatrixHoldsZerosAndCountsEveryWeight) {
 
 TEST_F(ConnectedConnectionsTest, GetWeightsRunsFromMajorWhileIterateRunsToMajor) {
     EXPECT_EQ(Weights(), (std::vector<double>{0, 1, 10, 11, 20, 21}));
-    TRecorder all;
+    TVisitLog all;
     m->Iterate(all, 0);
-    EXPECT_EQ(all.weights, (std::vector<double>{0, 10, 20, 1, 11, 21}));
+    EXPECT_EQ(all.Get(&TVisit::w), (std::vector<double>{0, 10, 20, 1, 11, 21}));
+    EXPECT_EQ(CellsOf(all).size(), 6u);
     EXPECT_EQ(all.fromLayer, 1);
     EXPECT_EQ(all.toLayer, 2);
     EXPECT_EQ(all.fromValues, net.GetLayer(1)->values.data());
@@ -93,13 +91,13 @@ TEST_F(ConnectedConnectionsTest, GetWeightsRunsFromMajorWhileIterateRunsToMajor)
 }
 
 TEST_F(ConnectedConnectionsTest, IterateFromAndIterateToVisitOneNeuron) {
-    TRecorder out;
+    TVisitLog out;
     m->IterateFrom(out, 1, 0);
-    EXPECT_EQ(out.cells, (std::vector<std::pair<int, int>>{{1, 0}, {1, 1}}));
-    EXPECT_EQ(out.weights, (std::vector<double>{10, 11}));
-    TRecorder in;
+    EXPECT_EQ(CellsOf(out), (Cells{{1, 0}, {1, 1}}));
+    EXPECT_EQ(out.Get(&TVisit::w), (std::vector<double>{10, 11}));
+    TVisitLog in;
     m->IterateTo(in, 1, 1);
-    EXPECT_EQ(in.cells, (std::vector<std::pair<int, int>>{{0, 1}, {1, 1}, {2, 1}}));
+    EXPECT_EQ(CellsOf(in), (Cells{{0, 1}, {1, 1}, {2, 1}}));
 }
 
 TEST_F(ConnectedConnectionsTest, AddNetInputsAddsWeightedOutputsToNet) {
@@ -111,12 +109,8 @@ TEST_F(ConnectedConnectionsTest, AddNetInputsAddsWeightedOutputsToNet) {
 }
 
 TEST_F(ConnectedConnectionsTest, RandomizeDrawsInStorageOrderUnlessBoundsAreEqual) {
-    std::srand(7);
-    const int r0 = std::rand();
-    std::srand(7);
-    m->Randomize(0.5, 0.5);
+    EXPECT_EQ(NumbersDrawn([&] { m->Randomize(0.5, 0.5); }), 0);
     EXPECT_EQ(Weights(), std::vector<double>(6, 0.5));
-    EXPECT_EQ(std::rand(), r0);  // nothing was drawn
 
     std::srand(7);
     std::vector<double> expected;  // storage order: (0,0) (1,0) (2,0) (0,1) (1,1) (2,1)
@@ -129,21 +123,10 @@ TEST_F(ConnectedConnectionsTest, RandomizeDrawsInStorageOrderUnlessBoundsAreEqua
 }
 
 TEST_F(ConnectedConnectionsTest, PruneAndSetUntrainableAreRefusedAndChangeNothing) {
-    const std::vector<std::pair<void (TBasicConnections::*)(int, int), std::string>> calls = {
-        {&TBasicConnections::Prune, "Prune"},
-        {&TBasicConnections::SetUntrainable, "SetUntrainable"}};
-    for (const auto& call : calls) {
-        try {
-            (m->*call.first)(1, 0);
-            ADD_FAILURE() << call.second << " did not throw";
-        } catch (const TException& e) {
-            EXPECT_STREQ(e.GetKind(), "Bad Parameter");
-            EXPECT_EQ(std::string(e.GetLocation()), "TConnectedConnections::" + call.second);
-            EXPECT_STREQ(e.GetMessage(), call.second == "Prune"
-                                             ? "Fully connected weights cannot be pruned"
-                                             : "Fully connected weights cannot be frozen");
-        }
-    }
+    ExpectThrown([&] { m->Prune(1, 0); }, "Fully connected weights cannot be pruned",
+                 "TConnectedConnections::Prune");
+    ExpectThrown([&] { m->SetUntrainable(1, 0); }, "Fully connected weights cannot be frozen",
+                 "TConnectedConnections::SetUntrainable");
     EXPECT_EQ(Weights(), (std::vector<double>{0, 1, 10, 11, 20, 21}));
     EXPECT_TRUE(m->IsValid(1, 0) && m->IsTrainable(1, 0));
 }
@@ -185,13 +168,7 @@ TEST_F(ConnectedConnectionsTest, InsertingNeuronsShiftsOldWeightsAndDrawsTheNewO
     TBasicLayer* from = net.GetLayer(1);
     from->InsertNode(1);
     from->numNodes = 4;
-    std::srand(5);
-    for (int k = 0; k < 3; ++k)
-        std::rand();
-    const int after = std::rand();
-    std::srand(5);
-    m->InsertFromNeuron(1, 0.25, 0.25, true);
-    EXPECT_EQ(std::rand(), after);
+    EXPECT_EQ(NumbersDrawn([&] { m->InsertFromNeuron(1, 0.25, 0.25, true); }), 3);
     for (int to2 = 0; to2 < 3; ++to2)
         EXPECT_EQ(m->GetWeight(1, to2), 0.25);
     EXPECT_EQ(m->GetWeight(2, 1), 10.0);  // old from-neuron 1 moved to 2
