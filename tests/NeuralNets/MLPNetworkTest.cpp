@@ -4,10 +4,9 @@
 
 #include <cmath>
 #include <memory>
-#include <string>
 #include <vector>
 
-#include "Common/Exceptions.h"
+#include "CoreTestNets.h"
 #include "DataObject/Data.h"
 #include "NeuralNets/ErrorObj.h"
 
@@ -31,19 +30,6 @@ class TRecordingError : public TErrorObj {
     std::vector<double> outputs;
     double sum = 0.0;
 };
-
-template <class Call>
-void ExpectThrown(Call call, const char* message, const char* location,
-                  const char* kind = "Bad Parameter") {
-    try {
-        call();
-        ADD_FAILURE() << "no exception; expected " << message;
-    } catch (const TException& e) {
-        EXPECT_STREQ(e.GetMessage(), message);
-        EXPECT_STREQ(e.GetKind(), kind);
-        EXPECT_STREQ(e.GetLocation(), location);
-    }
-}
 
 TEST(MLPNetworkTest, SizesWithBiasGiveTheChainAndBiasConnections) {
     const int sizes[3] = {2, 3, 1};
