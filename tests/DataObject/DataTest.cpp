@@ -12,6 +12,8 @@
 namespace synapsor {
 namespace {
 
+using Values = std::vector<double>;
+
 // Row k holds inputs 10k, 10k + 1, 10k + 2 and outputs k + 0.5, k + 0.25, so every value read
 // back names the row and column it came from.
 void AppendNumbered(Data& data, int k, const TLabelList* labels = nullptr) {
@@ -25,6 +27,18 @@ std::unique_ptr<Data> MakeData(int capacity, int appended, bool labels = false) 
     for (int k = 0; k < appended; ++k)
         AppendNumbered(*data, k);
     return data;
+}
+
+double InAt(const Data& data, int row, int col) {
+    double v = -1;
+    data.GetInputDatum(row, col, v);
+    return v;
+}
+
+double OutAt(const Data& data, int row, int col) {
+    double v = -1;
+    data.GetOutputDatum(row, col, v);
+    return v;
 }
 
 // Row numbers delivered by `count` GetNext calls after the pass start MbrNdxCurrent = MbrNdxLast.
@@ -54,31 +68,25 @@ void ExpectBadParameter(const std::function<void()>& call, const std::string& me
 }
 
 TEST(DataTest, RingFillsSlotsThenOverwritesTheOldest) {
-    auto data = MakeData(3, 3);
+    auto data = MakeData(3, 0);
+    EXPECT_FALSE(data->IsValidRow(0));  // an empty data set holds no row at all
+    AppendNumbered(*data, 0);
+    AppendNumbered(*data, 1);
+    EXPECT_TRUE(data->IsValidRow(1));
+    EXPECT_FALSE(data->IsValidRow(2));
+    AppendNumbered(*data, 2);
     EXPECT_EQ(data->GetFirst(), 0);
     EXPECT_EQ(data->MbrNdxLast, 2);
     AppendNumbered(*data, 3);  // R4 replaces R1 in slot 0
     EXPECT_EQ(data->MbrNdxDataRows, 3);
     EXPECT_EQ(data->GetFirst(), 1);
     EXPECT_EQ(data->MbrNdxLast, 0);
-    double v = 0;
-    data->GetInputDatum(0, 1, v);
-    EXPECT_DOUBLE_EQ(v, 31.0);
-    data->GetOutputDatum(1, 0, v);
-    EXPECT_DOUBLE_EQ(v, 1.5);  // R2 untouched
+    EXPECT_DOUBLE_EQ(InAt(*data, 0, 1), 31.0);
+    EXPECT_DOUBLE_EQ(OutAt(*data, 1, 0), 1.5);  // R2 untouched
     for (int row : {0, 1, 2})
         EXPECT_TRUE(data->IsValidRow(row)) << row;
     for (int row : {-1, 3})
         EXPECT_FALSE(data->IsValidRow(row)) << row;
-}
-
-TEST(DataTest, ValidRowsAreTheHeldSlots) {
-    auto data = MakeData(4, 0);
-    EXPECT_FALSE(data->IsValidRow(0));  // an empty data set holds no row at all
-    AppendNumbered(*data, 0);
-    AppendNumbered(*data, 1);
-    EXPECT_TRUE(data->IsValidRow(1));
-    EXPECT_FALSE(data->IsValidRow(2));
 }
 
 TEST(DataTest, GetNextWalksHeldRowsOldestToNewestAndRoundAgain) {
@@ -109,18 +117,6 @@ TEST(DataTest, CursorMovesBackwardsAndFromUnheldSlotsStayOnHeldRows) {
     EXPECT_EQ(part->MbrNdxCurrent, 0);
 }
 
-TEST(DataTest, CursorReadsOnAnEmptyDataSetAreRejected) {
-    auto empty = MakeData(2, 0);
-    double in[3];
-    ExpectBadParameter([&] { empty->GetNext(in, nullptr, nullptr); }, "Invalid Data Row",
-                       "Data::GetCurrent");
-    auto noSlots = MakeData(0, 0);
-    ExpectBadParameter([&] { AppendNumbered(*noSlots, 0); }, "Data Set Has No Row Slots",
-                       "Data::AppendRow");
-    ExpectBadParameter([] { Data(-1, 3, 2, false); },
-                       "Invalid Data Set Size: rows -1, inputs 3, outputs 2", "Data::Data");
-}
-
 TEST(DataTest, FeatureSelectionReordersInputsAndAppliesOutputsOnlyWithInputs) {
     auto data = MakeData(2, 2);
     const int inputCols[2] = {2, 0};
@@ -130,15 +126,14 @@ TEST(DataTest, FeatureSelectionReordersInputsAndAppliesOutputsOnlyWithInputs) {
     data->SetInputFeatures(2, inputCols);
     data->MbrNdxCurrent = 0;
     data->GetNext(in, out, nullptr);  // row 1
-    EXPECT_EQ((std::vector<double>{in[0], in[1], in[2]}), (std::vector<double>{12, 10, -1}));
-    EXPECT_EQ((std::vector<double>{out[0], out[1]}), (std::vector<double>{1.5, 1.25}));
+    EXPECT_EQ(Values(in, in + 3), (Values{12, 10, -1}));
+    EXPECT_EQ(Values(out, out + 2), (Values{1.5, 1.25}));
     data->SetFeatures(2, inputCols, 1, outputCols);
     data->GetCurrent(in, out, nullptr);
     EXPECT_DOUBLE_EQ(out[0], 1.25);
     data->SetFeatures(0, nullptr, 1, outputCols);  // no input selection: all columns as stored
     data->GetCurrent(in, out, nullptr);
-    EXPECT_EQ((std::vector<double>{in[0], in[1], in[2], out[0]}),
-              (std::vector<double>{10, 11, 12, 1.5}));
+    EXPECT_EQ((Values{in[0], in[1], in[2], out[0]}), (Values{10, 11, 12, 1.5}));
     std::unique_ptr<int[]> cols;
     int count = -1;
     data->GetInputFeatures(&count, &cols);
@@ -146,93 +141,93 @@ TEST(DataTest, FeatureSelectionReordersInputsAndAppliesOutputsOnlyWithInputs) {
     EXPECT_EQ(cols, nullptr);
 }
 
-TEST(DataTest, FeatureIndicesOutsideTheColumnsAreRejectedAndTheSelectionKept) {
-    auto data = MakeData(2, 1);
+TEST(DataTest, IndexedRowReadsRepeatAndReorderColumns) {
+    auto data = MakeData(2, 2);
+    const int cols[3] = {2, 2, 0};
+    double values[3];
+    data->GetInputRow(1, values, 3, cols);
+    EXPECT_EQ(Values(values, values + 3), (Values{12, 12, 10}));
+}
+
+// Every refused call names its message and location and leaves the data set as it was.
+TEST(DataTest, BadCallsRaiseTheirExceptionsAndChangeNothing) {
+    Data d(4, 3, 2, true), p(2, 3, 2, false), empty(2, 3, 2, false), noSlots(0, 3, 2, false);
+    Data noInputs(1, 0, 1, false);
+    AppendNumbered(d, 0);
+    AppendNumbered(d, 1);
+    AppendNumbered(p, 0);
+    noInputs.AppendRow(nullptr, nullptr, nullptr);
     const int good[2] = {2, 0};
     const int bad[2] = {0, 3};
     const int negative[1] = {-1};
-    data->SetInputFeatures(2, good);
-    ExpectBadParameter([&] { data->SetInputFeatures(2, bad); },
-                       "Invalid Input Feature 3: input columns are 0 .. 2",
-                       "Data::SetInputFeatures");
-    ExpectBadParameter([&] { data->SetInputFeatures(1, negative); },
-                       "Invalid Input Feature -1: input columns are 0 .. 2",
-                       "Data::SetInputFeatures");
-    ExpectBadParameter([&] { data->SetInputFeatures(-2, good); }, "Invalid Input Feature Count -2",
-                       "Data::SetInputFeatures");
-    ExpectBadParameter([&] { data->SetFeatures(1, negative + 0, 1, good); },
-                       "Invalid Input Feature -1: input columns are 0 .. 2", "Data::SetFeatures");
-    ExpectBadParameter([&] { data->SetFeatures(1, good + 1, 1, good); },
-                       "Invalid Output Feature 2: output columns are 0 .. 1", "Data::SetFeatures");
-    ExpectBadParameter([&] { data->SetFeatures(1, good + 1, 2, nullptr); },
-                       "Invalid Output Feature List Missing", "Data::SetFeatures");
-    std::unique_ptr<int[]> cols;
-    int count = 0;
-    data->GetInputFeatures(&count, &cols);
-    ASSERT_EQ(count, 2);
-    EXPECT_EQ(cols[0], 2);
-    EXPECT_EQ(cols[1], 0);
-}
-
-TEST(DataTest, BadRowsAndColumnsRaiseTheirExceptionsAndChangeNothing) {
-    auto data = MakeData(4, 2, true);
+    const int outputCols[2] = {1, 2};
+    d.SetInputFeatures(2, good);
+    const TLabelList tag("a", 1.0);
+    TLabelList* list = nullptr;
     double v = 0;
     double row[3];
-    const int cols[1] = {0};
-    TLabelList* list = nullptr;
-    ExpectBadParameter([&] { data->GetInputDatum(2, 0, v); }, "Invalid Data Row",
-                       "Data::GetInputDatum");
-    ExpectBadParameter([&] { data->GetOutputDatum(-1, 0, v); }, "Invalid Data Row",
-                       "Data::GetOutputDatum");
-    ExpectBadParameter([&] { data->SetInputDatum(2, -1, v); }, "Invalid Data Row",
-                       "Data::SetInputDatum");  // the row is checked before the column
-    ExpectBadParameter([&] { data->SetOutputDatum(4, 0, v); }, "Invalid Data Row",
-                       "Data::SetOutputDatum");
-    ExpectBadParameter([&] { data->GetLabels(2, &list); }, "Invalid Data Row", "Data::GetLabels");
-    ExpectBadParameter([&] { data->SetLabels(2, nullptr); }, "Invalid Data Row", "Data::SetLabels");
-    ExpectBadParameter([&] { data->ClearLabels(2); }, "Invalid Data Row", "Data::ClearLabels");
-    ExpectBadParameter([&] { data->AppendLabel(2, 1.0, "x"); }, "Invalid Data Row",
-                       "Data::AppendLabel");
-    ExpectBadParameter([&] { data->SetRow(2, row, row, nullptr); }, "Invalid Data Row",
-                       "Data::SetRow");
-    ExpectBadParameter([&] { data->GetInputRow(2, row); }, "Invalid Data Row", "Data::GetInputRow");
-    ExpectBadParameter([&] { data->GetInputRow(3, row, 1, cols); }, "Invalid Data Row",
-                       "Data::GetInputRow");
-    ExpectBadParameter([&] { data->GetOutputRow(2, row); }, "Invalid Data Row",
-                       "Data::GetOutputRow");
-    ExpectBadParameter([&] { data->GetOutputRow(2, row, 1, cols); }, "Invalid Data Row",
-                       "Data::GetOutputRow");
-    ExpectBadParameter([&] { data->GetInputDatum(1, -1, v); }, "Invalid Input Data Column",
-                       "Data::GetInputDatum");
-    ExpectBadParameter([&] { data->SetInputDatum(1, 3, 99.0); }, "Invalid Input Data Column",
-                       "Data::SetInputDatum");
-    ExpectBadParameter([&] { data->GetOutputDatum(1, 2, v); }, "Invalid Output Data Column",
-                       "Data::GetOutputDatum");
-    ExpectBadParameter([&] { data->SetOutputDatum(0, -1, 99.0); }, "Invalid Output Data Column",
-                       "Data::SetOutputDatum");
-    data->GetInputRow(1, row);
-    EXPECT_EQ((std::vector<double>{row[0], row[1], row[2]}), (std::vector<double>{10, 11, 12}));
-    EXPECT_EQ(data->MbrNdxDataRows, 2);
-}
-
-TEST(DataTest, IndexedRowReadsCheckTheirColumnLists) {
-    auto data = MakeData(2, 2);
-    const int inputCols[3] = {2, 2, 0};
-    const int outputCols[2] = {1, 2};
-    double values[3];
-    data->GetInputRow(1, values, 3, inputCols);
-    EXPECT_EQ((std::vector<double>{values[0], values[1], values[2]}),
-              (std::vector<double>{12, 12, 10}));
-    ExpectBadParameter([&] { data->GetOutputRow(1, values, 2, outputCols); },
-                       "Invalid Output Data Column 2: output columns are 0 .. 1",
-                       "Data::GetOutputRow");
-    ExpectBadParameter([&] { data->GetInputRow(1, values, 1, nullptr); },
-                       "Invalid Input Data Column List Missing", "Data::GetInputRow");
-    Data noInputs(1, 0, 1, false);
-    noInputs.AppendRow(nullptr, nullptr, nullptr);
-    ExpectBadParameter([&] { noInputs.GetInputRow(0, values, 1, inputCols + 2); },
-                       "Invalid Input Data Column 0: the data set has no input columns",
-                       "Data::GetInputRow");
+    const struct {
+        const char* op;
+        const char* message;
+        std::function<void()> call;
+    } cases[] = {
+        {"Data", "Invalid Data Set Size: rows -1, inputs 3, outputs 2",
+         [] { Data(-1, 3, 2, false); }},
+        {"GetCurrent", "Invalid Data Row", [&] { empty.GetNext(row, nullptr, nullptr); }},
+        {"AppendRow", "Data Set Has No Row Slots", [&] { AppendNumbered(noSlots, 0); }},
+        {"GetInputDatum", "Invalid Data Row", [&] { d.GetInputDatum(2, 0, v); }},
+        {"GetOutputDatum", "Invalid Data Row", [&] { d.GetOutputDatum(-1, 0, v); }},
+        // The row is checked before the column.
+        {"SetInputDatum", "Invalid Data Row", [&] { d.SetInputDatum(2, -1, v); }},
+        {"SetOutputDatum", "Invalid Data Row", [&] { d.SetOutputDatum(4, 0, v); }},
+        {"GetLabels", "Invalid Data Row", [&] { d.GetLabels(2, &list); }},
+        {"SetLabels", "Invalid Data Row", [&] { d.SetLabels(2, nullptr); }},
+        {"ClearLabels", "Invalid Data Row", [&] { d.ClearLabels(2); }},
+        {"AppendLabel", "Invalid Data Row", [&] { d.AppendLabel(2, 1.0, "x"); }},
+        {"SetRow", "Invalid Data Row", [&] { d.SetRow(2, row, row, nullptr); }},
+        {"GetInputRow", "Invalid Data Row", [&] { d.GetInputRow(2, row); }},
+        {"GetInputRow", "Invalid Data Row", [&] { d.GetInputRow(3, row, 1, good); }},
+        {"GetOutputRow", "Invalid Data Row", [&] { d.GetOutputRow(2, row); }},
+        {"GetOutputRow", "Invalid Data Row", [&] { d.GetOutputRow(2, row, 1, good); }},
+        {"GetInputDatum", "Invalid Input Data Column", [&] { d.GetInputDatum(1, -1, v); }},
+        {"SetInputDatum", "Invalid Input Data Column", [&] { d.SetInputDatum(1, 3, 99.0); }},
+        {"GetOutputDatum", "Invalid Output Data Column", [&] { d.GetOutputDatum(1, 2, v); }},
+        {"SetOutputDatum", "Invalid Output Data Column", [&] { d.SetOutputDatum(0, -1, 99.0); }},
+        {"GetOutputRow", "Invalid Output Data Column 2: output columns are 0 .. 1",
+         [&] { d.GetOutputRow(1, row, 2, outputCols); }},
+        {"GetInputRow", "Invalid Input Data Column List Missing",
+         [&] { d.GetInputRow(1, row, 1, nullptr); }},
+        {"GetInputRow", "Invalid Input Data Column 0: the data set has no input columns",
+         [&] { noInputs.GetInputRow(0, row, 1, good + 1); }},
+        {"SetInputFeatures", "Invalid Input Feature 3: input columns are 0 .. 2",
+         [&] { d.SetInputFeatures(2, bad); }},
+        {"SetInputFeatures", "Invalid Input Feature -1: input columns are 0 .. 2",
+         [&] { d.SetInputFeatures(1, negative); }},
+        {"SetInputFeatures", "Invalid Input Feature Count -2",
+         [&] { d.SetInputFeatures(-2, good); }},
+        {"SetFeatures", "Invalid Input Feature -1: input columns are 0 .. 2",
+         [&] { d.SetFeatures(1, negative, 1, good); }},
+        {"SetFeatures", "Invalid Output Feature 2: output columns are 0 .. 1",
+         [&] { d.SetFeatures(1, good + 1, 1, good); }},
+        {"SetFeatures", "Invalid Output Feature List Missing",
+         [&] { d.SetFeatures(1, good + 1, 2, nullptr); }},
+        {"SetLabels", "Data Set Has No Labels", [&] { p.SetLabels(0, &tag); }},
+        {"ClearLabels", "Data Set Has No Labels", [&] { p.ClearLabels(0); }},
+        {"AppendLabel", "Data Set Has No Labels", [&] { p.AppendLabel(0, 1.0, "x"); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.op);
+        ExpectBadParameter(c.call, c.message, ("Data::" + std::string(c.op)).c_str());
+    }
+    d.GetInputRow(1, row);
+    EXPECT_EQ(Values(row, row + 3), (Values{10, 11, 12}));
+    EXPECT_DOUBLE_EQ(OutAt(d, 0, 0), 0.5);
+    EXPECT_EQ(d.MbrNdxDataRows, 2);
+    std::unique_ptr<int[]> cols;
+    int count = 0;
+    d.GetInputFeatures(&count, &cols);  // the selection made before is kept
+    ASSERT_EQ(count, 2);
+    EXPECT_EQ(Values(cols.get(), cols.get() + 2), (Values{2, 0}));
 }
 
 TEST(DataTest, GetBlockClampsToTheHeldRowsAndCounts) {
@@ -267,27 +262,22 @@ TEST(DataTest, SetRowLeavesNullPartsAloneAndNullLabelsClear) {
     data->AppendLabel(0, 1.0, "old");
     const double outputs[2] = {7.0, 8.0};
     data->SetRow(0, nullptr, outputs, nullptr);
-    double v = 0;
-    data->GetInputDatum(0, 2, v);
-    EXPECT_DOUBLE_EQ(v, 2.0);
-    data->GetOutputDatum(0, 1, v);
-    EXPECT_DOUBLE_EQ(v, 8.0);
+    EXPECT_DOUBLE_EQ(InAt(*data, 0, 2), 2.0);
+    EXPECT_DOUBLE_EQ(OutAt(*data, 0, 1), 8.0);
     TLabelList* list = nullptr;
     data->GetLabels(0, &list);
     EXPECT_EQ(list->numLabels(), 0);
     const double inputs[3] = {4.0, 5.0, 6.0};
     const TLabelList tag("tag", 2.0);
     data->SetRow(0, inputs, nullptr, &tag);
-    data->GetInputDatum(0, 0, v);
-    EXPECT_DOUBLE_EQ(v, 4.0);
-    data->GetOutputDatum(0, 0, v);
-    EXPECT_DOUBLE_EQ(v, 7.0);
+    EXPECT_DOUBLE_EQ(InAt(*data, 0, 0), 4.0);
+    EXPECT_DOUBLE_EQ(OutAt(*data, 0, 0), 7.0);
     data->GetLabels(0, &list);
     ASSERT_EQ(list->numLabels(), 1);
     EXPECT_EQ(list->labels[0].name, "tag");
 }
 
-TEST(DataTest, LabelsTravelWithRowsAndNeedADataSetWithLabels) {
+TEST(DataTest, LabelsTravelWithRowsAndAreIgnoredWithoutLabels) {
     Data data(3, 3, 2, true);
     const TLabelList lists[2] = {TLabelList("a", 1.0), TLabelList("b", 2.0)};
     const double r0[3] = {0, 1, 2};
@@ -309,12 +299,6 @@ TEST(DataTest, LabelsTravelWithRowsAndNeedADataSetWithLabels) {
     auto plain = MakeData(2, 1);
     plain->GetLabels(0, &list);
     EXPECT_EQ(list, nullptr);
-    ExpectBadParameter([&] { plain->SetLabels(0, &lists[0]); }, "Data Set Has No Labels",
-                       "Data::SetLabels");
-    ExpectBadParameter([&] { plain->ClearLabels(0); }, "Data Set Has No Labels",
-                       "Data::ClearLabels");
-    ExpectBadParameter([&] { plain->AppendLabel(0, 1.0, "x"); }, "Data Set Has No Labels",
-                       "Data::AppendLabel");
     AppendNumbered(*plain, 1, &lists[0]);  // labels given to a plain data set are ignored
     EXPECT_EQ(plain->MbrNdxDataRows, 2);
 }
@@ -336,13 +320,11 @@ TEST(DataTest, CloneIsAnIndependentCopy) {
     double in[2];
     TLabelList* list = nullptr;
     copy->GetNext(in, nullptr, &list);  // slot 0, row 3, selection {1, 1}
-    EXPECT_EQ((std::vector<double>{in[0], in[1]}), (std::vector<double>{31, 31}));
+    EXPECT_EQ(Values(in, in + 2), (Values{31, 31}));
     copy->GetLabels(2, &list);
     ASSERT_EQ(list->numLabels(), 1);
     EXPECT_DOUBLE_EQ(list->labels[0].value, 1.0);
-    double v = 0;
-    copy->GetInputDatum(2, 1, v);
-    EXPECT_DOUBLE_EQ(v, 21.0);
+    EXPECT_DOUBLE_EQ(InAt(*copy, 2, 1), 21.0);
 }
 
 TEST(DataDeathTest, AppendBeyondTheSlotCountIsAnInternalFault) {
