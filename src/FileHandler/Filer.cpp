@@ -3,6 +3,7 @@
 #include <charconv>
 #include <fstream>
 #include <limits>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -40,7 +41,8 @@ struct Layout {
 };
 
 // Bytes from the read position to the end of the file; unlimited when the file cannot be
-// positioned (a pipe), where only the end of input bounds the rows.
+// positioned, where only the end of input bounds the rows (the chunk reader refuses such files,
+// the whole-file reader reads them into memory first).
 long long Remaining(std::istream& in) {
     const std::streampos here = in.tellg();
     if (here == std::streampos(-1))
@@ -195,11 +197,22 @@ std::int32_t FileTools::ReadDataSetFile(const char* file, std::unique_ptr<Data>&
                                         std::unique_ptr<Data>& second,
                                         std::unique_ptr<TKQstructure> error) {
     error.reset();
-    std::ifstream in(file, std::ios::binary);
-    if (!in.is_open())
+    std::ifstream opened(file, std::ios::binary);
+    if (!opened.is_open())
         return FILE_OPEN_FAILED;
     first.reset();
     second.reset();
+
+    // A file that cannot be positioned (a pipe) has no end to check the row count against until
+    // it has been read: its text is read into memory first, so that the check below applies.
+    const bool positionable = opened.tellg() != std::streampos(-1);
+    std::istringstream buffered;
+    if (!positionable) {
+        std::ostringstream text;
+        text << opened.rdbuf();
+        buffered.str(text.str());
+    }
+    std::istream& in = positionable ? static_cast<std::istream&>(opened) : buffered;
 
     std::string dataSetName, dataName;
     const Layout layout = OpenDataBlock(*this, in, dataSetName, dataName);

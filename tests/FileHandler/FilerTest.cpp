@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 
 namespace synapsor {
 namespace {
@@ -222,6 +225,29 @@ TEST_F(FilerTest, ZeroRowsWithHugeColumnCountsAllocateNothing) {
     long offset = 0;
     EXPECT_EQ(tools.ReadDataSetChunk(path.c_str(), offset, 0, first, second), FileTools::SUCCESS);
     EXPECT_EQ(first->MbrNdxDataRows, 0);
+}
+
+// Regression: a pipe skipped the row count check, and a huge count ended the program on a
+// fatal internal check when the data set could not be allocated.
+TEST_F(FilerTest, PipesAreCheckedLikeFiles) {
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    auto readThroughPipe = [&](const std::string& text) {
+        std::thread writer([&] { std::ofstream(path, std::ios::binary) << text; });
+        std::string message = "no error";
+        try {
+            tools.ReadDataSetFile(path.c_str(), first, second);
+        } catch (const FileTools::Error& e) {
+            message = e.message;
+        }
+        writer.join();
+        return message;
+    };
+    EXPECT_EQ(readThroughPipe(TwoRowsWith("[Rows = 2]", "[Rows = 2000000000]")),
+              "[Rows] in header exceeds the values in the file");
+    ASSERT_EQ(readThroughPipe(kTwoRows), "no error");
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->MbrNdxDataRows, 2);
+    EXPECT_EQ(Out(*first, 1, 0), 5.0);
 }
 
 TEST_F(FilerTest, LabelLists) {
