@@ -16,69 +16,54 @@ void ExpectFailure(const ProgramResult& r, const std::string& err) {
     EXPECT_EQ(r.err, err);
 }
 
-TEST(StartUpTest, UsageNeedsExactlyOneArgument) {
+TEST(StartUpTest, UsageAndUnopenableParameterFiles) {
+    TempDir dir;
     ExpectFailure(RunSynapsor({}), "Usage: Synapsor parameter.file\n");
     ExpectFailure(RunSynapsor({"a.par", "b.par"}), "Usage: Synapsor parameter.file\n");
-}
-
-TEST(StartUpTest, UnopenableParameterFile) {
-    TempDir dir;
     ExpectFailure(RunSynapsor({"missing.par"}, dir.Path()),
                   "Cannot open parameter file missing.par\n");
     ExpectFailure(RunSynapsor({dir.Path()}), "Cannot open parameter file " + dir.Path() + "\n");
+    // Reading this file fails in the operating system (its first page is not mapped).
+    ExpectFailure(RunSynapsor({"/proc/self/mem"}), "Read error in parameter file\n");
 }
 
-TEST(StartUpTest, ChecksReportTheFirstMissingSetting) {
-    TempDir dir;
-    ExpectFailure(RunSynapsor({dir.WriteFile("a.par", "WeightFile=a.wgt\n")}),
-                  "No weight file specified\n");
-    ExpectFailure(RunSynapsor({dir.WriteFile("b.par", "WeightFile = a.wgt\n")}),
-                  "No training file specified\n");
-    ExpectFailure(
-        RunSynapsor({dir.WriteFile("c.par", "WeightFile = a.wgt\nTrainingFile = t.dat\n")}),
-        "Number of epochs not specified\n");
-}
-
-TEST(StartUpTest, ReaderErrorsStopBeforeTheChecks) {
-    TempDir dir;
-    ExpectFailure(RunSynapsor({dir.WriteFile("p.par", "Epochs = many\n")}),
-                  "Bad value for Epochs: expected an integer, found many\n");
-    ExpectFailure(RunSynapsor({dir.WriteFile("q.par", "#Features = 2\nFeatures = 1\n")}),
-                  "Features list ends after 1 of 2 column numbers\n");
-}
-
-TEST(StartUpTest, EveryReaderMessageEndsTheProgram) {
+// Reader messages come first, then the checks for the first missing setting.
+TEST(StartUpTest, EveryParameterMessageEndsTheProgram) {
     TempDir dir;
     const std::string longWord(300, 'w');
     const std::string shown = std::string(40, 'w') + "...";
     const struct {
-        const char* text;
+        std::string text;
         std::string err;
     } cases[] = {
-        {"LearningRate = fast", "Bad value for LearningRate: expected a number, found fast\n"},
-        {"Momentum = 1e99", "Bad value for Momentum: expected a number, found 1e99\n"},
-        {"ForgettingRate = x", "Bad value for ForgettingRate: expected a number, found x\n"},
-        {"Epochs = 4294967296", "Bad value for Epochs: expected an integer, found 4294967296\n"},
-        {"#Features = -1", "Bad value for #Features: expected a count of 0 or more, found -1\n"},
-        {"#Features = 2 Features = 0 x",
-         "Bad value for Features: expected a column number, found x\n"},
-        {"#Features = 2 Epochs = 3", "#Features is 2 but no Features list follows\n"},
+        {"Epochs = many", "Bad value for Epochs: expected an integer, found many"},
+        {"Epochs = 4294967296", "Bad value for Epochs: expected an integer, found 4294967296"},
+        {"LearningRate = fast", "Bad value for LearningRate: expected a number, found fast"},
+        {"Momentum = 1e99", "Bad value for Momentum: expected a number, found 1e99"},
+        {"ForgettingRate = x", "Bad value for ForgettingRate: expected a number, found x"},
+        {"#Features = two", "Bad value for #Features: expected an integer, found two"},
+        {"#Features = -1", "Bad value for #Features: expected a count of 0 or more, found -1"},
+        // A key in the list is read as a column number.
+        {"#Features = 2 Features = 1 Epochs = 3",
+         "Bad value for Features: expected a column number, found Epochs"},
+        {"#Features = 2 Epochs = 3", "#Features is 2 but no Features list follows"},
+        {"#Features = 2\nFeatures = 1\n", "Features list ends after 1 of 2 column numbers"},
         {"WeightFile = a.wgt TrainingFile =",
-         "Missing value for TrainingFile at end of parameter "
-         "file\n"},
-        {"Batch = truetruetruetrue",
-         "Value for Batch longer than 15 characters: truetruetruetrue\n"},
+         "Missing value for TrainingFile at end of parameter file"},
+        {"Batch = truetruetruetrue", "Value for Batch longer than 15 characters: truetruetruetrue"},
+        {"LWF = truetruetruetrue", "Value for LWF longer than 15 characters: truetruetruetrue"},
+        {"WeightFile = " + longWord,
+         "File name for WeightFile longer than 255 characters: " + shown},
+        {longWord, "Parameter file word longer than 255 characters: " + shown},
+        // A key glued to its separator is an unknown word.
+        {"WeightFile=a.wgt\n", "No weight file specified"},
+        {"WeightFile = a.wgt\n", "No training file specified"},
+        {"WeightFile = a.wgt\nTrainingFile = t.dat\n", "Number of epochs not specified"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
-        ExpectFailure(RunSynapsor({dir.WriteFile("p.par", c.text)}), c.err);
+        SCOPED_TRACE(c.text.substr(0, 50));
+        ExpectFailure(RunSynapsor({dir.WriteFile("p.par", c.text)}), c.err + "\n");
     }
-    ExpectFailure(RunSynapsor({dir.WriteFile("p.par", "WeightFile = " + longWord)}),
-                  "File name for WeightFile longer than 255 characters: " + shown + "\n");
-    ExpectFailure(RunSynapsor({dir.WriteFile("p.par", longWord)}),
-                  "Parameter file word longer than 255 characters: " + shown + "\n");
-    // Reading this file fails in the operating system (its first page is not mapped).
-    ExpectFailure(RunSynapsor({"/proc/self/mem"}), "Read error in parameter file\n");
 }
 
 }  // namespace
