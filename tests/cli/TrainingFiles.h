@@ -10,8 +10,11 @@ namespace test {
 
 // A Basic network whose forward pass is out = W * in: bias layer 0 (one neuron, unconnected),
 // input layer 1 with `inputs` neurons, linear layer 2 with `outputs` neurons, 1 -> 2 fully
-// connected with every weight w. layers > 3 announces layers that are never defined.
-inline std::string LinearNetwork(int inputs, int outputs, double w, int layers = 3) {
+// connected with every weight w. layers > 3 announces layers that are never defined;
+// outputActivation replaces the output layer's activation function line.
+inline std::string LinearNetwork(
+    int inputs, int outputs, double w, int layers = 3,
+    const std::string& outputActivation = "[ActivationFunction = linear]") {
     std::ostringstream s;
     s.precision(17);  // every value reads back exactly
     s << "[NeuralNetwork]\n[NetworkType = Basic]\n"
@@ -21,7 +24,7 @@ inline std::string LinearNetwork(int inputs, int outputs, double w, int layers =
       << "[ActivationFunction = bias]\n[~Layer]\n"
       << "[Layer = 1]\n[LayerType = Input]\n[NumberOfNeurons = " << inputs << "]\n[~Layer]\n"
       << "[Layer = 2]\n[LayerType = Simple]\n[NumberOfNeurons = " << outputs << "]\n"
-      << "[ActivationFunction = linear]\n[~Layer]\n"
+      << outputActivation << "\n[~Layer]\n"
       << "[ConnectionLayer]\n[LayerFrom = 1]\n[LayerTo = 2]\n[ConnectionType = FullyConnected]\n"
       << "[Matrix Weights]\n";
     for (int k = 0; k < inputs * outputs; ++k)

@@ -47,22 +47,8 @@ class TrainingRunTest : public ::testing::Test {
         return names;
     }
 
-    bool Exists(const std::string& name) const { return std::filesystem::exists(dir.File(name)); }
-
     TempDir dir;
 };
-
-void ExpectStdoutFailure(const ProgramResult& r, const std::string& out) {
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, out);
-    EXPECT_EQ(r.err, "");
-}
-
-void ExpectStderrFailure(const ProgramResult& r, const std::string& err) {
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, err);
-}
 
 TEST_F(TrainingRunTest, ThreeEpochsPrintTheHandComputedErrors) {
     // Online steps, change = -0.25 * (o - t) * x + 0.5 * last change, error = sqrt(sum / 2):
@@ -86,17 +72,20 @@ TEST_F(TrainingRunTest, ErrorsAreNarrowedToSinglePrecisionInGeneralFormat) {
     // One row with input 2, so the output is 2 * 0.5 = 1 and the error |target - 1|; a learning
     // rate of 0 keeps it so. The double 0.2222225 lies just below the halfway point and prints
     // as 0.222222; the float nearest to it lies above and prints as 0.222223.
-    const std::string still = "Epochs = 2 LearningRate = 0 Momentum = 0 TrainingFile = one.dat";
-    dir.WriteFile("one.dat", DataSet(1, 1, {{2, 0.7777775}}));
-    EXPECT_EQ(Run(still).out, "1 0.222223\n2 0.222223\n");
     // Exponent form below 0.0001 and from 1000000 up.
-    dir.WriteFile("one.dat", DataSet(1, 1, {{2, 1.00001}}));
-    EXPECT_EQ(Run(still).out, "1 1e-05\n2 1e-05\n");
-    dir.WriteFile("one.dat", DataSet(1, 1, {{2, 1234568}}));
-    EXPECT_EQ(Run(still).out, "1 1.23457e+06\n2 1.23457e+06\n");
+    const struct {
+        double target;
+        const char* error;
+    } cases[] = {{0.7777775, "0.222223"}, {1.00001, "1e-05"}, {1234568, "1.23457e+06"}};
+    for (const auto& c : cases) {
+        dir.WriteFile("one.dat", DataSet(1, 1, {{2, c.target}}));
+        EXPECT_EQ(Run("Epochs = 2 LearningRate = 0 Momentum = 0 TrainingFile = one.dat").out,
+                  std::string("1 ") + c.error + "\n2 " + c.error + "\n");
+    }
 }
 
-TEST_F(TrainingRunTest, NegativeEpochsRunNoEpochButWriteTheNetwork) {
+TEST_F(TrainingRunTest, NegativeEpochsRunNoEpochButReplaceTheDestination) {
+    dir.WriteFile("out.wgt", "old text");
     const ProgramResult r = Run("Epochs = -2");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "");
@@ -106,52 +95,16 @@ TEST_F(TrainingRunTest, NegativeEpochsRunNoEpochButWriteTheNetwork) {
 
 TEST_F(TrainingRunTest, DefaultDestinationIsTrainedWgtInTheWorkingDirectory) {
     dir.WriteFile("p.par", "WeightFile = net.wgt TrainingFile = train.dat Epochs = -1\n");
-    const ProgramResult r = RunSynapsor({"p.par"}, dir.Path());
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(RunSynapsor({"p.par"}, dir.Path()).status, 0);
     EXPECT_EQ(WrittenWeight("trained.wgt"), 0.5);
 }
 
-TEST_F(TrainingRunTest, ExistingDestinationIsReplaced) {
-    dir.WriteFile("out.wgt", "old text");
-    EXPECT_EQ(Run("Epochs = -1").status, 0);
-    EXPECT_EQ(WrittenWeight("out.wgt"), 0.5);
-}
-
-TEST_F(TrainingRunTest, MissingWeightFileIsReportedBeforeTheTrainingFileIsOpened) {
-    // The training file is missing too: only the weight file's message appears.
-    ExpectStdoutFailure(Run("Epochs = 1 WeightFile = none.wgt TrainingFile = none.dat"),
-                        "Error on File Open\n");
-    ExpectStdoutFailure(Run("Epochs = 1 WeightFile = ."), "Error on File Open\n");
-    EXPECT_FALSE(Exists("out.wgt"));
-}
-
-// Regression: a training file that could not be opened stopped the program with an abort.
-TEST_F(TrainingRunTest, UnopenableTrainingFileIsNamedInsteadOfAborting) {
-    ExpectStdoutFailure(Run("Epochs = 1 TrainingFile = none.dat"),
-                        "Cannot open training file none.dat\n");
-    ExpectStdoutFailure(Run("Epochs = 1 TrainingFile = ."), "Cannot open training file .\n");
-    EXPECT_FALSE(Exists("out.wgt"));
-}
-
-TEST_F(TrainingRunTest, FileErrorsGoToStandardOutput) {
-    dir.WriteFile("bad.dat",
-                  "[DataSet]\n[Rows = 1]\n[Inputs = 1]\n[ExpectedOutputs = 1]\n"
-                  "[Data]\n1 x\n[~Data]\n[~DataSet]\n");
-    ExpectStdoutFailure(Run("Epochs = 1 TrainingFile = bad.dat"), "number-expected\n");
-    dir.WriteFile("holes.wgt", LinearNetwork(1, 1, 0.5, 4));
-    ExpectStdoutFailure(Run("Epochs = 1 WeightFile = holes.wgt"),
-                        "Layer 3 is not defined (NumberOfLayers = 4)\n");
-    dir.WriteFile(
-        "outputs-only.dat",
-        "[DataSet]\n[Rows = 1]\n[GeneratedOutputs = 1]\n[Data]\n1\n[~Data]\n[~DataSet]\n");
-    ExpectStdoutFailure(Run("Epochs = 1 TrainingFile = outputs-only.dat"),
-                        "Training file outputs-only.dat holds no inputs or expected outputs to "
-                        "train on\n");
-    EXPECT_FALSE(Exists("out.wgt"));
-}
-
-TEST_F(TrainingRunTest, SecondDataSetInTheTrainingFileIsIgnored) {
-    // Generated outputs and errors after each row: the same training as without them.
+TEST_F(TrainingRunTest, SelectedColumnsAndASecondDataSetTrainAsTheFirstRun) {
+    // Column 1 of (9, 1) and (9, 2) is the one input: the hand-computed run of the first test.
+    dir.WriteFile("wide.dat", DataSet(2, 1, {{9, 1, 1}, {9, 2, 0.5}}));
+    EXPECT_EQ(Run("Epochs = 1 TrainingFile = wide.dat #Features = 1 Features = 1").out,
+              "1 0.637377\n");
+    // Generated outputs and errors after each row are ignored.
     dir.WriteFile("both.dat", DataSet(1, 1, {{1, 1, 7, 8}, {2, 0.5, 7, 8}},
                                       "[GeneratedOutputs = 1]\n[Error = 1]\n"));
     const ProgramResult r = Run("Epochs = 1 TrainingFile = both.dat");
@@ -159,72 +112,86 @@ TEST_F(TrainingRunTest, SecondDataSetInTheTrainingFileIsIgnored) {
     EXPECT_EQ(r.out, "1 0.637377\n");
 }
 
-TEST_F(TrainingRunTest, DataThatDoNotFitTheNetworkStopBeforeAnyEpoch) {
-    const std::string where = "Bad Parameter\nTrainingRun::CheckFit\n";
-    dir.WriteFile("wide.dat", DataSet(2, 1, {{1, 2, 3}}));
-    ExpectStderrFailure(Run("Epochs = 1 TrainingFile = wide.dat"),
-                        "Training file wide.dat has 2 inputs per row but the input layer of "
-                        "net.wgt has 1 neurons\n" +
-                            where);
-    // Two selected columns of the wide set: still one too many.
-    ExpectStderrFailure(Run("Epochs = 1 TrainingFile = wide.dat #Features = 2 Features = 1 0"),
-                        "Training file wide.dat has 2 selected input columns but the input layer "
-                        "of net.wgt has 1 neurons\n" +
-                            where);
-    dir.WriteFile("two-out.dat", DataSet(1, 2, {{1, 2, 3}}));
-    ExpectStderrFailure(Run("Epochs = -1 TrainingFile = two-out.dat"),
-                        "Training file two-out.dat has 2 expected outputs per row but the output "
-                        "layer of net.wgt has 1 neurons\n" +
-                            where);
-    dir.WriteFile("empty.dat", DataSet(1, 1, {}));
-    ExpectStderrFailure(Run("Epochs = -1 TrainingFile = empty.dat"),
-                        "Training file empty.dat holds no rows\n" + where);
-    EXPECT_FALSE(Exists("out.wgt"));
-}
-
-// Regression: a layer of mixed activation functions, or one without a derivative above weights,
-// ended the program on a fatal internal check in the trainer instead of a message.
-TEST_F(TrainingRunTest, LayersTheTrainerCannotHandleStopBeforeAnyEpoch) {
-    const std::string where = "Bad Parameter\nTrainingRun::CheckFit\n";
-    std::string mixed = LinearNetwork(1, 2, 0.5);
-    mixed.replace(mixed.find("[ActivationFunction = linear]"), 29,
-                  "[Neurons][Neuron = 0 ActivationFunction = linear]"
-                  "[Neuron = 1 ActivationFunction = tanh][~Neurons]");
-    dir.WriteFile("mixed.wgt", mixed);
-    dir.WriteFile("two-out.dat", DataSet(1, 2, {{1, 1, 0}}));
-    ExpectStderrFailure(Run("Epochs = 1 WeightFile = mixed.wgt TrainingFile = two-out.dat"),
-                        "Layer 2 of mixed.wgt mixes activation functions: training needs one "
-                        "per layer\n" +
-                            where);
-    std::string saturated = LinearNetwork(1, 1, 0.5);
-    saturated.replace(saturated.find("= linear]"), 8, "= saturated-linear");
-    dir.WriteFile("saturated.wgt", saturated);
-    ExpectStderrFailure(Run("Epochs = -1 WeightFile = saturated.wgt"),
-                        "Layer 2 of saturated.wgt has incoming weights and the activation "
-                        "function \"saturated-linear\", which training cannot pass errors "
-                        "through\n" +
-                            where);
-    EXPECT_FALSE(Exists("out.wgt"));
-}
-
-TEST_F(TrainingRunTest, SelectedColumnsChooseTheInputs) {
-    // Column 1 of (9, 1) and (9, 2) is the one input: the hand-computed run of the first test.
-    dir.WriteFile("wide.dat", DataSet(2, 1, {{9, 1, 1}, {9, 2, 0.5}}));
-    EXPECT_EQ(Run("Epochs = 1 TrainingFile = wide.dat #Features = 1 Features = 1").out,
-              "1 0.637377\n");
-    ExpectStderrFailure(Run("Epochs = 1 TrainingFile = wide.dat #Features = 1 Features = 2"),
-                        "Invalid Input Feature 2: input columns are 0 .. 1\nBad Parameter\n"
-                        "Data::SetInputFeatures\n");
-}
-
-TEST_F(TrainingRunTest, UnwritableDestinationIsReportedAndNothingIsLeftBehind) {
-    ExpectStdoutFailure(Run("Epochs = 1 DestinationFile = no/such/dir/out.wgt"),
-                        "1 0.637377\nCannot write network file \"no/such/dir/out.wgt\": No such "
-                        "file or directory\n");
+// Every refused run ends with status 1 and one message on one stream, writes no destination and
+// leaves no temporary file behind. File errors go to standard output, refusals of the data or
+// the network to standard error with their kind and location (kFit: the fit checks').
+TEST_F(TrainingRunTest, RefusedRunsReportOnOneStreamAndLeaveNothingBehind) {
+    enum Stream { kOut, kErr, kFit };
+    std::set<std::string> files = Files();
+    files.insert("p.par");
     std::filesystem::create_directory(dir.File("sub"));
-    ExpectStdoutFailure(Run("Epochs = -1 DestinationFile = sub"),
-                        "Cannot write network file \"sub\": it is a directory\n");
-    EXPECT_EQ(Files(), (std::set<std::string>{"net.wgt", "train.dat", "p.par", "sub"}));
+    files.insert("sub");
+    const struct {
+        std::string file;  // written first, unless empty
+        std::string text;
+        std::string settings;
+        Stream stream;
+        std::string message;
+    } cases[] = {
+        // The training file is missing too: only the weight file's message appears.
+        {"", "", "Epochs = 1 WeightFile = none.wgt TrainingFile = none.dat", kOut,
+         "Error on File Open"},
+        {"", "", "Epochs = 1 WeightFile = .", kOut, "Error on File Open"},
+        // Regression: a training file that could not be opened ended the program with an abort.
+        {"", "", "Epochs = 1 TrainingFile = none.dat", kOut, "Cannot open training file none.dat"},
+        {"", "", "Epochs = 1 TrainingFile = .", kOut, "Cannot open training file ."},
+        {"bad.dat",
+         "[DataSet]\n[Rows = 1]\n[Inputs = 1]\n[ExpectedOutputs = 1]\n[Data]\n1 x\n[~Data]\n"
+         "[~DataSet]\n",
+         "Epochs = 1 TrainingFile = bad.dat", kOut, "number-expected"},
+        {"holes.wgt", LinearNetwork(1, 1, 0.5, 4), "Epochs = 1 WeightFile = holes.wgt", kOut,
+         "Layer 3 is not defined (NumberOfLayers = 4)"},
+        {"outputs-only.dat",
+         "[DataSet]\n[Rows = 1]\n[GeneratedOutputs = 1]\n[Data]\n1\n[~Data]\n[~DataSet]\n",
+         "Epochs = 1 TrainingFile = outputs-only.dat", kOut,
+         "Training file outputs-only.dat holds no inputs or expected outputs to train on"},
+        {"", "", "Epochs = 1 DestinationFile = no/such/dir/out.wgt", kOut,
+         "1 0.637377\nCannot write network file \"no/such/dir/out.wgt\": No such file or "
+         "directory"},
+        {"", "", "Epochs = -1 DestinationFile = sub", kOut,
+         "Cannot write network file \"sub\": it is a directory"},
+        {"wide.dat", DataSet(2, 1, {{9, 1, 1}}), "Epochs = 1 TrainingFile = wide.dat", kFit,
+         "Training file wide.dat has 2 inputs per row but the input layer of net.wgt has 1 "
+         "neurons"},
+        // Two selected columns of the wide set: still one too many.
+        {"", "", "Epochs = 1 TrainingFile = wide.dat #Features = 2 Features = 1 0", kFit,
+         "Training file wide.dat has 2 selected input columns but the input layer of net.wgt "
+         "has 1 neurons"},
+        {"", "", "Epochs = 1 TrainingFile = wide.dat #Features = 1 Features = 2", kErr,
+         "Invalid Input Feature 2: input columns are 0 .. 1\nBad Parameter\n"
+         "Data::SetInputFeatures"},
+        {"two-out.dat", DataSet(1, 2, {{1, 2, 3}}), "Epochs = -1 TrainingFile = two-out.dat", kFit,
+         "Training file two-out.dat has 2 expected outputs per row but the output layer of "
+         "net.wgt has 1 neurons"},
+        {"empty.dat", DataSet(1, 1, {}), "Epochs = -1 TrainingFile = empty.dat", kFit,
+         "Training file empty.dat holds no rows"},
+        // Regression: a layer of mixed activation functions, or one without a derivative above
+        // weights, ended the program on a fatal internal check in the trainer.
+        {"mixed.wgt",
+         LinearNetwork(1, 2, 0.5, 3,
+                       "[Neurons][Neuron = 0 ActivationFunction = linear]"
+                       "[Neuron = 1 ActivationFunction = tanh][~Neurons]"),
+         "Epochs = 1 WeightFile = mixed.wgt TrainingFile = two-out.dat", kFit,
+         "Layer 2 of mixed.wgt mixes activation functions: training needs one per layer"},
+        {"saturated.wgt", LinearNetwork(1, 1, 0.5, 3, "[ActivationFunction = saturated-linear]"),
+         "Epochs = -1 WeightFile = saturated.wgt", kFit,
+         "Layer 2 of saturated.wgt has incoming weights and the activation function "
+         "\"saturated-linear\", which training cannot pass errors through"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.settings);
+        if (!c.file.empty()) {
+            dir.WriteFile(c.file, c.text);
+            files.insert(c.file);
+        }
+        const ProgramResult r = Run(c.settings);
+        const std::string where = c.stream == kFit ? "\nBad Parameter\nTrainingRun::CheckFit" : "";
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(c.stream == kOut ? r.out : r.err, c.message + where + "\n");
+        EXPECT_EQ(c.stream == kOut ? r.err : r.out, "");
+        EXPECT_FALSE(std::filesystem::exists(dir.File("out.wgt")));
+    }
+    EXPECT_EQ(Files(), files);
     EXPECT_TRUE(std::filesystem::is_empty(dir.File("sub")));
 }
 
