@@ -489,6 +489,18 @@ TEST_F(NetworkFileTest, BiasLayerOfSeveralNeuronsIsRefusedOnReading) {
     EXPECT_EQ(ErrorOf(Mutated(kLayer2Functions, mixed)), "no error");
 }
 
+// Regression: an MLP file of one layer ended the program on a fatal internal check.
+TEST_F(NetworkFileTest, MLPOfOneLayerIsRefused) {
+    const std::string one =
+        "[NeuralNetwork][NetworkType = MLP][NetworkInformation][NumberOfLayers = 1]"
+        "[InputLayer = 0][~NetworkInformation][Layer = 0][LayerType = Input]"
+        "[NumberOfNeurons = 1][~Layer][~NeuralNetwork]";
+    EXPECT_EQ(ErrorOf(one),
+              "NumberOfLayers = 1 is too few for an MLP network, which has at least 2 layers");
+    // The same single layer is a valid Basic network.
+    EXPECT_EQ(ErrorOf(Mutated("= MLP]", "= Basic]", one)), "no error");
+}
+
 TEST_F(NetworkFileTest, WeightListBelow35PercentOfTheConnections) {
     TBasicNetwork net(2);
     net.inLayer = 0;
