@@ -388,8 +388,8 @@ double FileTools::ParseNumber(std::istream& in, std::string_view text) {
             Fail("number-out-of-range", in);
         value = 0.0;
     }
-    if (!std::isfinite(value))
-        Fail("number-out-of-range", in);
+    // The words "inf", "infinity" and "nan" are read as the C library reads them: a network
+    // whose training diverged is written with such weights and must read back as written.
     return negative ? -value : value;
 }
 

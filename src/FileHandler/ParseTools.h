@@ -84,8 +84,8 @@ class FileTools {
     std::int32_t ParseInteger(std::istream& in, std::string_view text);
     // Decimal or hexadecimal ("0x1.8p3") number at the start of text, converted independently of
     // the locale (the rest ignored). "number-expected" when there is none, "number-out-of-range"
-    // when it does not fit a finite double (also "inf" and "nan"); values too small to represent
-    // become zero.
+    // when its digits do not fit a finite double; values too small to represent become zero.
+    // The words "inf", "infinity" and "nan" (any case, signed) are read as such.
     double ParseNumber(std::istream& in, std::string_view text);
 
     // --- Statement writers (ParseTools.cpp) ---

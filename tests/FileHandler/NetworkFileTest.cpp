@@ -460,6 +460,21 @@ TEST_F(NetworkFileTest, WriterOutputMatchesGoldenFilesAndReadsBackToTheSameText)
 }
 
 // The writer names the bias layer 0; reading that back used to clear the MLP's bias flag.
+// Regression: a network whose training diverged (inf and nan weights) was written but could not
+// be read back.
+TEST_F(NetworkFileTest, NonFiniteWeightsReadBackAsWritten) {
+    auto net = Read(kMinimal);
+    net->GetConnections(1, 2)->GetWeight(0, 1) = HUGE_VAL;
+    net->GetConnections(1, 2)->GetWeight(1, 2) = -HUGE_VAL;
+    net->GetConnections(0, 2)->GetWeight(0, 0) = std::nan("");
+    const std::string text = Write(*net);
+    auto again = Read(text);
+    EXPECT_EQ(again->GetConnections(1, 2)->GetWeight(0, 1), HUGE_VAL);
+    EXPECT_EQ(again->GetConnections(1, 2)->GetWeight(1, 2), -HUGE_VAL);
+    EXPECT_TRUE(std::isnan(again->GetConnections(0, 2)->GetWeight(0, 0)));
+    EXPECT_EQ(Write(*again), text);
+}
+
 TEST_F(NetworkFileTest, MLPWithBiasLayerZeroKeepsItsBiasFlag) {
     auto net = Read(Write(*SmallMLP()));
     EXPECT_TRUE(dynamic_cast<TMLPNetwork&>(*net).hasBias);
