@@ -13,6 +13,7 @@ CMAKE_ARGS ?=
 DEMO       ?= iris
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 600
+FUZZ_SEED  ?=
 FUZZ_JOBS  ?= 2
 
 APT_PACKAGES := g++ cmake make libgtest-dev
@@ -89,7 +90,7 @@ $(FUZZ_BUILD)/CMakeCache.txt: | fuzz-deps
 
 fuzz: fuzz-deps $(FUZZ_BUILD)/CMakeCache.txt
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
-	fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_JOBS)
+	FUZZ_SEED=$(FUZZ_SEED) fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_JOBS)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

@@ -4,6 +4,7 @@
 # A crash, a sanitizer report, a leak, a run over 10 seconds or over 2 GB of memory is a finding:
 # its input is saved under BUILD/findings and the script fails once all targets have run.
 # Usage: fuzz/run.sh BUILD SECONDS [JOBS]
+# FUZZ_SEED, when set, fixes libFuzzer's random seed so that a bounded run (as in CI) repeats.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 build=${1:?build directory}
@@ -21,7 +22,7 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 run() {
     local t=$1
     "$build/fuzz/Fuzz$t" "$build/corpus/$t" -dict="fuzz/$t.dict" -max_total_time="$seconds" \
-        -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+        -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 ${FUZZ_SEED:+-seed="$FUZZ_SEED"} \
         -artifact_prefix="$build/findings/$t-" >"$build/fuzz-logs/$t.log" 2>&1
 }
 
