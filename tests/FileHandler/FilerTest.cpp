@@ -1,3 +1,4 @@
+#include "ErrorMessage.h"
 #include "FileHandler/Filer.h"
 
 #include <gtest/gtest.h>
@@ -26,17 +27,6 @@ const char* const kTwoRows =
     "3,4e-1 5\n"
     "[~Data]\n"
     "[~DataSet]\n";
-
-// The message of the FileTools::Error that call raises; "no error" when it returns.
-template <typename Call>
-std::string MessageOf(Call call) {
-    try {
-        call();
-    } catch (const FileTools::Error& e) {
-        return e.message;
-    }
-    return "no error";
-}
 
 class FilerTest : public ::testing::Test {
   protected:

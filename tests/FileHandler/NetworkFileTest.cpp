@@ -1,3 +1,4 @@
+#include "ErrorMessage.h"
 #include "FileHandler/NetworkFile.h"
 
 #include <gtest/gtest.h>
@@ -76,17 +77,6 @@ std::string Repeated(const std::string& text, int times) {
     for (int i = 0; i < times; ++i)
         all += text;
     return all;
-}
-
-// The message of the FileTools::Error that call raises; "no error" when it returns.
-template <typename Call>
-std::string MessageOf(Call call) {
-    try {
-        call();
-    } catch (const FileTools::Error& e) {
-        return e.message;
-    }
-    return "no error";
 }
 
 double GainOf(TBasicNetwork& net, int layer, int neuron) {

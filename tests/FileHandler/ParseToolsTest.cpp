@@ -1,3 +1,4 @@
+#include "ErrorMessage.h"
 #include "FileHandler/ParseTools.h"
 
 #include <gtest/gtest.h>
@@ -14,17 +15,6 @@ namespace synapsor {
 namespace {
 
 using K = StatementKind;
-
-// The message of the FileTools::Error that call raises; "no error" when it returns.
-template <typename Call>
-std::string MessageOf(Call call) {
-    try {
-        call();
-    } catch (const FileTools::Error& e) {
-        return e.message;
-    }
-    return "no error";
-}
 
 std::string Repeated(const std::string& text, int times) {
     std::string all;
