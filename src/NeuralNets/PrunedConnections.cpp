@@ -149,9 +149,11 @@ void TPrunedConnections::IterateFrom(TIterateObj& v, int from, int maskFilter) {
     }
 }
 
-void TPrunedConnections::Iterate(TIterateObj& v, int maskFilter) {
-    CheckShape();
-    v.Bind(network->layers[fromLayer].get(), network->layers[toLayer].get());
+// Visits every weight whose flag byte passes maskFilter, to outer and from inner: `point`
+// sets the visitor's weight cells for (from, to), then from, to and trainable are set and the
+// visitor called. Shared by the one-, two- and three-network walks.
+template <typename V, typename Point>
+void TPrunedConnections::VisitSelected(V& v, int maskFilter, Point point) {
     const unsigned char bits = FilterBits(maskFilter);
     for (int to = 0; to < storedTo; ++to) {
         for (int from = 0; from < storedFrom; ++from) {
@@ -160,11 +162,17 @@ void TPrunedConnections::Iterate(TIterateObj& v, int maskFilter) {
                 continue;
             v.from = from;
             v.to = to;
-            v.weight = &index_weights[to][from];
+            point(from, to);
             v.trainable = (m & FMaskTrainable) != 0;
             v.Visit();
         }
     }
+}
+
+void TPrunedConnections::Iterate(TIterateObj& v, int maskFilter) {
+    CheckShape();
+    v.Bind(network->layers[fromLayer].get(), network->layers[toLayer].get());
+    VisitSelected(v, maskFilter, [&](int from, int to) { v.weight = &index_weights[to][from]; });
 }
 
 void TPrunedConnections::Iterate2(TIterateObj2& v, TBasicNetwork* second, int maskFilter) {
@@ -173,20 +181,10 @@ void TPrunedConnections::Iterate2(TIterateObj2& v, TBasicNetwork* second, int ma
     // Bind has checked that the partner is of this class and joins layers of the same sizes.
     auto* partner = static_cast<TPrunedConnections*>(v.conns2);
     partner->CheckShape();
-    const unsigned char bits = FilterBits(maskFilter);
-    for (int to = 0; to < storedTo; ++to) {
-        for (int from = 0; from < storedFrom; ++from) {
-            const unsigned char m = index_masks[to][from];
-            if (!HasBits(m, bits))
-                continue;
-            v.from = from;
-            v.to = to;
-            v.weight = &index_weights[to][from];
-            v.weight2 = &partner->index_weights[to][from];
-            v.trainable = (m & FMaskTrainable) != 0;
-            v.Visit();
-        }
-    }
+    VisitSelected(v, maskFilter, [&](int from, int to) {
+        v.weight = &index_weights[to][from];
+        v.weight2 = &partner->index_weights[to][from];
+    });
 }
 
 void TPrunedConnections::Iterate3(TIterateObj3& v, TBasicNetwork* second, TBasicNetwork* third,
@@ -197,21 +195,11 @@ void TPrunedConnections::Iterate3(TIterateObj3& v, TBasicNetwork* second, TBasic
     auto* partner3 = static_cast<TPrunedConnections*>(v.conns3);
     partner2->CheckShape();
     partner3->CheckShape();
-    const unsigned char bits = FilterBits(maskFilter);
-    for (int to = 0; to < storedTo; ++to) {
-        for (int from = 0; from < storedFrom; ++from) {
-            const unsigned char m = index_masks[to][from];
-            if (!HasBits(m, bits))
-                continue;
-            v.from = from;
-            v.to = to;
-            v.weight = &index_weights[to][from];
-            v.weight2 = &partner2->index_weights[to][from];
-            v.weight3 = &partner3->index_weights[to][from];
-            v.trainable = (m & FMaskTrainable) != 0;
-            v.Visit();
-        }
-    }
+    VisitSelected(v, maskFilter, [&](int from, int to) {
+        v.weight = &index_weights[to][from];
+        v.weight2 = &partner2->index_weights[to][from];
+        v.weight3 = &partner3->index_weights[to][from];
+    });
 }
 
 const char* TPrunedConnections::GetConnectionsNType() const {

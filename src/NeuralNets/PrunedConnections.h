@@ -56,6 +56,8 @@ class TPrunedConnections : public TBasicConnections {
     TPrunedConnections(TBasicNetwork* owner, const TPrunedConnections& source);
     // Fatal internal check that the storage matches the current sizes of the two layers.
     void CheckShape() const;
+    template <typename V, typename Point>
+    void VisitSelected(V& v, int maskFilter, Point point);
     // Installs new arrays of nFrom x nTo and points the row indexes at them.
     void Reshape(int nFrom, int nTo, std::vector<double>&& weights,
                  std::vector<unsigned char>&& masks);
