@@ -28,16 +28,7 @@ deps:
 	command -v g++ >/dev/null 2>&1 || missing="$$missing g++"; \
 	command -v cmake >/dev/null 2>&1 || missing="$$missing cmake"; \
 	[ -f /usr/include/gtest/gtest.h ] || [ -f /usr/local/include/gtest/gtest.h ] || missing="$$missing libgtest-dev"; \
-	if [ -n "$$missing" ]; then \
-	  if [ "$$(id -u)" = 0 ] && command -v apt-get >/dev/null 2>&1; then \
-	    echo "Installing:$$missing"; \
-	    apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y $$missing || exit 1; \
-	  else \
-	    echo "Missing:$$missing. Install them with:"; \
-	    echo "  sudo apt-get update && sudo apt-get install -y $(APT_PACKAGES)"; \
-	    exit 1; \
-	  fi; \
-	fi
+	scripts/install-missing.sh "$$missing" "$(APT_PACKAGES)"
 
 $(BUILD)/CMakeCache.txt: | deps
 	cmake -S . -B $(BUILD) $(CMAKE_ARGS)
@@ -73,16 +64,7 @@ fuzz-deps:
 	echo 'extern "C" int LLVMFuzzerTestOneInput(const char*, unsigned long) { return 0; }' | \
 	  clang++ -x c++ -fsanitize=fuzzer,address,undefined -o /dev/null - >/dev/null 2>&1 || \
 	  missing="$$missing clang libclang-rt-14-dev"; \
-	if [ -n "$$missing" ]; then \
-	  if [ "$$(id -u)" = 0 ] && command -v apt-get >/dev/null 2>&1; then \
-	    echo "Installing:$$missing"; \
-	    apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y $$missing || exit 1; \
-	  else \
-	    echo "Missing:$$missing. Install them with:"; \
-	    echo "  sudo apt-get update && sudo apt-get install -y $(FUZZ_APT_PACKAGES)"; \
-	    exit 1; \
-	  fi; \
-	fi
+	scripts/install-missing.sh "$$missing" "$(FUZZ_APT_PACKAGES)"
 
 $(FUZZ_BUILD)/CMakeCache.txt: | fuzz-deps
 	cmake -S . -B $(FUZZ_BUILD) -DSYNAPSOR_FUZZ=ON -DSYNAPSOR_TESTS=OFF \
