@@ -21,7 +21,7 @@ FUZZ_SECONDS ?= 600
 FUZZ_SEED  ?=
 FUZZ_JOBS  ?= 2
 
-APT_PACKAGES := g++ cmake make libgtest-dev groff-base
+APT_PACKAGES := g++ cmake make libgtest-dev libcli11-dev nlohmann-json3-dev groff-base
 PACKAGE_APT_PACKAGES := dpkg-dev pkg-config
 FUZZ_APT_PACKAGES := clang libclang-rt-14-dev cmake make
 
@@ -34,6 +34,8 @@ deps:
 	command -v g++ >/dev/null 2>&1 || missing="$$missing g++"; \
 	command -v cmake >/dev/null 2>&1 || missing="$$missing cmake"; \
 	[ -f /usr/include/gtest/gtest.h ] || [ -f /usr/local/include/gtest/gtest.h ] || missing="$$missing libgtest-dev"; \
+	[ -f /usr/include/CLI/CLI.hpp ] || missing="$$missing libcli11-dev"; \
+	[ -f /usr/include/nlohmann/json.hpp ] || missing="$$missing nlohmann-json3-dev"; \
 	command -v groff >/dev/null 2>&1 || missing="$$missing groff-base"; \
 	scripts/install-missing.sh "$$missing" "$(APT_PACKAGES)"
 
@@ -96,7 +98,7 @@ fuzz-deps:
 	scripts/install-missing.sh "$$missing" "$(FUZZ_APT_PACKAGES)"
 
 $(FUZZ_BUILD)/CMakeCache.txt: | fuzz-deps
-	cmake -S . -B $(FUZZ_BUILD) -DSYNAPSOR_FUZZ=ON -DSYNAPSOR_TESTS=OFF \
+	cmake -S . -B $(FUZZ_BUILD) -DSYNAPSOR_FUZZ=ON -DSYNAPSOR_TESTS=OFF -DSYNAPSOR_TOOL=OFF \
 	  -DCMAKE_CXX_COMPILER=clang++ $(CMAKE_ARGS)
 
 fuzz: fuzz-deps $(FUZZ_BUILD)/CMakeCache.txt

@@ -14,7 +14,7 @@
 
 #include "FileHandler/NetworkFile.h"
 #include "FuzzSupport.h"
-#include "MLP/Train/ParameterFile.h"
+#include "MLP/Common/ParameterFile.h"
 #include "MLP/Train/TrainingRun.h"
 
 namespace {

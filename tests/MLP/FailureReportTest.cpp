@@ -1,6 +1,6 @@
 // How failures are printed. A complete exception report (message, kind, location) is checked end
 // to end in tests/cli/TrainingRunTest.cpp.
-#include "MLP/Train/FailureReport.h"
+#include "MLP/Common/FailureReport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Settings the reader produces. Its messages are checked end to end in tests/cli/StartUpTest.cpp;
 // the ones here follow paths those runs do not take.
-#include "MLP/Train/ParameterFile.h"
+#include "MLP/Common/ParameterFile.h"
 
 #include <gtest/gtest.h>
 

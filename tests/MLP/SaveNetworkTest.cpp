@@ -1,6 +1,6 @@
 // Saving through a temporary file. Unwritable destinations are checked end to end in
 // tests/cli/TrainingRunTest.cpp.
-#include "MLP/Train/SaveNetwork.h"
+#include "MLP/Common/SaveNetwork.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

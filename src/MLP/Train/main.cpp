@@ -9,8 +9,8 @@
 #include <string>
 #include <system_error>
 
-#include "MLP/Train/FailureReport.h"
-#include "MLP/Train/ParameterFile.h"
+#include "MLP/Common/FailureReport.h"
+#include "MLP/Common/ParameterFile.h"
 #include "MLP/Train/TrainingRun.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "MLP/Train/FailureReport.h"
+#include "MLP/Common/FailureReport.h"
 
 #include <exception>
 #include <new>

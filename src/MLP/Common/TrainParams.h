@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "KQmessage/KQML.h"
-#include "MLP/Train/ParameterFile.h"
+#include "MLP/Common/ParameterFile.h"
 
 namespace synapsor {
 

@@ -1,4 +1,4 @@
-#include "MLP/Train/ParameterFile.h"
+#include "MLP/Common/ParameterFile.h"
 
 #include <istream>
 #include <limits>

@@ -1,4 +1,4 @@
-#include "MLP/Train/TrainParams.h"
+#include "MLP/Common/TrainParams.h"
 
 namespace synapsor {
 

@@ -4,6 +4,8 @@
 // the destination is left as it was, and FileTools::Error names the destination and the reason.
 #pragma once
 
+#include <functional>
+#include <iosfwd>
 #include <string>
 
 #include "FileHandler/ParseTools.h"
@@ -11,6 +13,11 @@
 
 namespace synapsor {
 
+// The same for any file: `write` fills the temporary file; `what` names the kind of file in the
+// message ("Cannot write WHAT \"DESTINATION\": REASON"). An exception from `write` removes the
+// temporary file and passes on.
+void WriteFileAtomically(const std::string& what, const std::string& destination,
+                         const std::function<void(std::ostream&)>& write);
 void SaveNetworkFile(FileTools& tools, const std::string& destination, TBasicNetwork& network);
 
 }  // namespace synapsor

@@ -1,4 +1,4 @@
-#include "MLP/Train/SaveNetwork.h"
+#include "MLP/Common/SaveNetwork.h"
 
 #include <fcntl.h>
 #include <stdlib.h>
@@ -10,14 +10,16 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <vector>
 
 namespace synapsor {
 
 namespace {
 
-[[noreturn]] void Fail(const std::string& destination, const std::string& reason) {
-    throw FileTools::Error("Cannot write network file \"" + destination + "\": " + reason);
+[[noreturn]] void Fail(const std::string& what, const std::string& destination,
+                       const std::string& reason) {
+    throw FileTools::Error("Cannot write " + what + " \"" + destination + "\": " + reason);
 }
 
 // The name pattern for mkstemp: beside the destination, named after it when the name leaves
@@ -43,13 +45,14 @@ mode_t TargetMode(const std::string& destination) {
 // Owns the temporary file: closes its descriptor and removes it unless Commit renamed it.
 class TempFile {
   public:
-    explicit TempFile(const std::string& destination) : destination(destination) {
+    TempFile(const std::string& what, const std::string& destination)
+        : what(what), destination(destination) {
         std::string pattern = TempPattern(destination);
         std::vector<char> buffer(pattern.begin(), pattern.end());
         buffer.push_back('\0');
         fd = mkstemp(buffer.data());
         if (fd < 0)
-            Fail(destination, std::strerror(errno));
+            Fail(what, destination, std::strerror(errno));
         path = buffer.data();
     }
     ~TempFile() {
@@ -66,17 +69,18 @@ class TempFile {
     // Gives the file its final permissions, forces it to disk and moves it over the destination.
     void Commit() {
         if (fchmod(fd, TargetMode(destination)) != 0 || fsync(fd) != 0)
-            Fail(destination, std::strerror(errno));
+            Fail(what, destination, std::strerror(errno));
         const int closed = close(fd);
         fd = -1;
         if (closed != 0)
-            Fail(destination, std::strerror(errno));
+            Fail(what, destination, std::strerror(errno));
         if (std::rename(path.c_str(), destination.c_str()) != 0)
-            Fail(destination, std::strerror(errno));
+            Fail(what, destination, std::strerror(errno));
         committed = true;
     }
 
   private:
+    std::string what;
     std::string destination;
     std::string path;
     int fd = -1;
@@ -85,22 +89,28 @@ class TempFile {
 
 }  // namespace
 
-void SaveNetworkFile(FileTools& tools, const std::string& destination, TBasicNetwork& network) {
+void WriteFileAtomically(const std::string& what, const std::string& destination,
+                         const std::function<void(std::ostream&)>& write) {
     std::error_code ec;
     // A directory is refused before anything is created beside it.
     if (std::filesystem::is_directory(destination, ec))
-        Fail(destination, "it is a directory");
-    TempFile temp(destination);
+        Fail(what, destination, "it is a directory");
+    TempFile temp(what, destination);
     {
         std::ofstream out(temp.Path(), std::ios::out | std::ios::trunc | std::ios::binary);
         if (!out.is_open())
-            Fail(destination, "cannot open the temporary file " + temp.Path());
-        tools.WriteNetwork(out, &network);
+            Fail(what, destination, "cannot open the temporary file " + temp.Path());
+        write(out);
         out.close();
         if (out.fail())
-            Fail(destination, "writing the temporary file " + temp.Path() + " failed");
+            Fail(what, destination, "writing the temporary file " + temp.Path() + " failed");
     }
     temp.Commit();
+}
+
+void SaveNetworkFile(FileTools& tools, const std::string& destination, TBasicNetwork& network) {
+    WriteFileAtomically("network file", destination,
+                        [&](std::ostream& out) { tools.WriteNetwork(out, &network); });
 }
 
 }  // namespace synapsor

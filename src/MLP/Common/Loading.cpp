@@ -1,0 +1,98 @@
+#include "MLP/Common/Loading.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <system_error>
+
+#include "Common/Exceptions.h"
+#include "FileHandler/Filer.h"
+#include "FileHandler/NetworkFile.h"
+#include "NeuralNets/ActFunctions.h"
+
+namespace synapsor {
+
+namespace {
+
+// Kept as the trainer has always reported it: scripts may match the location line.
+const char kCheckLocation[] = "TrainingRun::CheckFit";
+
+bool IsDirectory(const std::string& name) {
+    std::error_code ec;
+    return std::filesystem::is_directory(name, ec);
+}
+
+std::string FileLabel(DataSetRole role) {
+    return role == DataSetRole::Training ? "Training file" : "Data set file";
+}
+
+[[noreturn]] void FailFit(const std::string& message) {
+    throw TException(message.c_str(), "Bad Parameter", kCheckLocation);
+}
+
+}  // namespace
+
+std::unique_ptr<TBasicNetwork> LoadNetwork(FileTools& tools, const std::string& name) {
+    // A directory opens as a stream here but cannot be read: the same report as a missing file.
+    if (IsDirectory(name))
+        throw FileTools::Error("Error on File Open");
+    return tools.ReadNetworkFile(name.c_str());
+}
+
+std::unique_ptr<Data> LoadDataSet(FileTools& tools, const std::string& name, DataSetRole role) {
+    std::unique_ptr<Data> data;
+    const std::int32_t code =
+        IsDirectory(name) ? FileTools::FILE_OPEN_FAILED : tools.LoadDataSet(name.c_str(), data);
+    const bool training = role == DataSetRole::Training;
+    if (code == FileTools::FILE_OPEN_FAILED)
+        throw FileTools::Error(
+            (training ? "Cannot open training file " : "Cannot open data set file ") + name);
+    if (data == nullptr) {
+        throw FileTools::Error(FileLabel(role) + " " + name +
+                               (training ? " holds no inputs or expected outputs to train on"
+                                         : " holds no inputs or expected outputs"));
+    }
+    return data;
+}
+
+void CheckFit(const Data& data, const TBasicNetwork& network, const FitCheck& check) {
+    const std::string file = FileLabel(check.role) + " " + check.dataFile;
+    if (data.MbrNdxDataRows <= 0)
+        FailFit(file + " holds no rows");
+    const int delivered = check.selectedFeatures > 0 ? check.selectedFeatures : data.MbrNdxInputs;
+    const int inputs = network.GetLayer(network.GetInLayer())->numNodes;
+    if (delivered != inputs) {
+        const std::string what = check.selectedFeatures > 0
+                                     ? std::to_string(delivered) + " selected input columns"
+                                     : std::to_string(delivered) + " inputs per row";
+        FailFit(file + " has " + what + " but the input layer of " + check.networkFile + " has " +
+                std::to_string(inputs) + " neurons");
+    }
+    if (!check.outputsRequired && data.MbrNdxOutputs == 0)
+        return;
+    const int outputs = network.GetLayer(network.GetOutLayer())->numNodes;
+    if (data.MbrNdxOutputs != outputs) {
+        FailFit(file + " has " + std::to_string(data.MbrNdxOutputs) +
+                " expected outputs per row but the output layer of " + check.networkFile + " has " +
+                std::to_string(outputs) + " neurons");
+    }
+}
+
+void CheckTrainable(TBasicNetwork& network, const std::string& networkFile) {
+    const TFnRegistry& registry = *network.GetFnRegistry();
+    for (int layer = 0; layer < network.GetNumLayers(); ++layer) {
+        const ActFunction fn = network.GetLayer(layer)->GetActFunction();
+        const std::string where = "Layer " + std::to_string(layer) + " of " + networkFile;
+        if (fn == nullptr)
+            FailFit(where + " mixes activation functions: training needs one per layer");
+        if (GetDerivativeKind(fn) != TDerivativeKind::None)
+            continue;
+        for (int from = 0; from < layer; ++from) {
+            if (network.GetConnections(from, layer)->IsConnected()) {
+                FailFit(where + " has incoming weights and the activation function \"" +
+                        registry.GetName(fn) + "\", which training cannot pass errors through");
+            }
+        }
+    }
+}
+
+}  // namespace synapsor

@@ -1,0 +1,41 @@
+// Loading a network file and a data set file the way both programs report them, and the checks
+// that a data set fits a network and that a network can be trained. Every failure is thrown:
+// a file that cannot be opened or read as FileTools::Error, a data set or network that does not
+// fit as TException ("Bad Parameter", "TrainingRun::CheckFit"). The messages name the files.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "DataObject/Data.h"
+#include "FileHandler/ParseTools.h"
+#include "NeuralNets/BasicNetwork.h"
+
+namespace synapsor {
+
+// What a data set file is to the program reading it: the trainer's "training file" or the tool's
+// "data set file". It only changes how messages name the file.
+enum class DataSetRole { Training, Input };
+
+std::unique_ptr<TBasicNetwork> LoadNetwork(FileTools& tools, const std::string& name);
+
+// The first data set of the file; a second data set (generated outputs and errors) is ignored.
+std::unique_ptr<Data> LoadDataSet(FileTools& tools, const std::string& name, DataSetRole role);
+
+struct FitCheck {
+    DataSetRole role = DataSetRole::Training;
+    std::string dataFile;
+    std::string networkFile;
+    int selectedFeatures = 0;     // number of selected input columns; 0 = all
+    bool outputsRequired = true;  // false: a data set without expected outputs fits too
+};
+
+// Every condition under which the network could not take the data set's rows: no rows, inputs
+// or expected outputs per row that differ from the input or output layer.
+void CheckFit(const Data& data, const TBasicNetwork& network, const FitCheck& check);
+
+// The trainer turns a layer's errors into deltas with the one activation function all its
+// neurons share, and passes them down only through a function it knows the derivative of.
+void CheckTrainable(TBasicNetwork& network, const std::string& networkFile);
+
+}  // namespace synapsor

@@ -1,0 +1,8 @@
+// The subcommands of synapsor-tool. Each Add...Command registers one subcommand with its options
+// on the program's command line; its callback does the work and throws on failure (see
+// ToolSupport.h).
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+namespace synapsor {}  // namespace synapsor
