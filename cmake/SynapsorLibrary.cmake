@@ -31,6 +31,13 @@ foreach(module IN LISTS SYNAPSOR_LIBRARY_MODULES)
     endif()
 endforeach()
 
+# An imported target a module found in its own directory is not visible here: find it again.
+foreach(link IN LISTS SYNAPSOR_EXTERNAL_LINKS)
+    if(link MATCHES "^([A-Za-z0-9_]+)::" AND NOT TARGET ${link})
+        find_package(${CMAKE_MATCH_1} REQUIRED)
+    endif()
+endforeach()
+
 add_library(synapsor ${_synapsor_objects})
 add_library(Synapsor::synapsor ALIAS synapsor)
 add_dependencies(synapsor ${SYNAPSOR_LIBRARY_MODULES})
