@@ -106,4 +106,4 @@ fuzz: fuzz-deps $(FUZZ_BUILD)/CMakeCache.txt
 	FUZZ_SEED=$(FUZZ_SEED) fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_JOBS)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(BUILD)-shared $(ASAN_BUILD) $(FUZZ_BUILD)
