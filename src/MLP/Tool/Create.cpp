@@ -3,7 +3,9 @@
 #include <charconv>
 #include <cmath>
 #include <iostream>
+#include <locale>
 #include <random>
+#include <sstream>
 
 #include "Common/StrCase.h"
 #include "FileHandler/NetworkFile.h"
@@ -147,6 +149,11 @@ std::vector<int> ParseLayerList(const std::string& text) {
         const std::size_t end = std::min(text.find(',', start), text.size());
         const char* first = text.data() + start;
         const char* last = text.data() + end;
+        // "13, 8, 3" as the shell passes it when quoted.
+        while (first < last && *first == ' ')
+            ++first;
+        while (last > first && last[-1] == ' ')
+            --last;
         int size = 0;
         const std::from_chars_result r = std::from_chars(first, last, size);
         const std::string item(first, last);
@@ -184,8 +191,12 @@ std::unique_ptr<TBasicNetwork> BuildNetwork(const CreateOptions& options, std::u
     if (options.range && options.init != "uniform")
         throw ToolError("--range applies to --init uniform only");
     const double range = options.range.value_or(kDefaultRange);
-    if (!(range > 0.0) || !std::isfinite(range))
-        throw ToolError("--range " + std::to_string(range) + ": give a finite number above 0");
+    if (!(range > 0.0) || !std::isfinite(range)) {
+        std::ostringstream text;
+        text.imbue(std::locale::classic());
+        text << "--range " << range << ": give a finite number above 0";
+        throw ToolError(text.str());
+    }
 
     std::unique_ptr<TBasicNetwork> network;
     const int numLayers = static_cast<int>(sizes.size());
