@@ -1,12 +1,12 @@
 // synapsor-tool create, recall and evaluate run as a user would, with the trainer in between,
 // on the bundled iris example; and the messages and exit statuses of bad command lines.
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "FileHandler/Filer.h"
 #include "cli/RunProgram.h"
 #include "cli/TempDir.h"
 
@@ -15,6 +15,13 @@ namespace {
 
 test::ProgramResult Tool(const std::vector<std::string>& args, const std::string& dir = "") {
     return test::RunProgram(SYNAPSOR_TOOL_EXE, args, dir);
+}
+
+std::string ReadFile(const std::string& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
 }
 
 int CountLines(const std::string& text) {
@@ -48,30 +55,18 @@ TEST(ToolCli, CreateTrainEvaluateRecallOnIris) {
     EXPECT_EQ(after["classes"], 3);
     EXPECT_LT(after["rms"].get<double>(), before["rms"].get<double>());
     EXPECT_GT(after["accuracy"].get<double>(), 0.8);
-    int confused = 0;
-    for (const auto& row : after["confusion"])
-        for (const auto& n : row)
-            confused += n.get<int>();
-    EXPECT_EQ(confused, 150);
 
     r = Tool({"recall", "trained.wgt", "iris.dat"}, dir.Path());
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(CountLines(r.out), 151);
+    const std::string csv = r.out;
+    EXPECT_EQ(CountLines(csv), 151);
     EXPECT_EQ(r.out.substr(0, r.out.find('\n')), "row,output_0,output_1,output_2,argmax");
 
     r = Tool({"recall", "trained.wgt", "iris.dat", "-o", "out.dat", "--csv", "out.csv"},
              dir.Path());
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "");
-    FileTools tools;
-    std::unique_ptr<Data> first, second;
-    ASSERT_EQ(tools.ReadDataSetFile(dir.File("out.dat").c_str(), first, second),
-              FileTools::SUCCESS);
-    ASSERT_TRUE(second);
-    EXPECT_EQ(second->MbrNdxDataRows, 150);
-    EXPECT_EQ(second->MbrNdxInputs, 3);
-    EXPECT_TRUE(std::filesystem::exists(dir.File("out.csv")));
-
+    EXPECT_EQ(ReadFile(dir.File("out.csv")), csv);
     // The recall file's first data set is the original one: evaluating on it gives the same.
     r = Tool({"evaluate", "trained.wgt", "out.dat", "--json"}, dir.Path());
     ASSERT_EQ(r.status, 0) << r.err;

@@ -168,6 +168,9 @@ TEST(Create, BadOptionsAreNamed) {
         }
     }
     EXPECT_EQ(ParseLayerList(" 13, 8 ,3"), (std::vector<int>{13, 8, 3}));
+    EXPECT_EQ(ParseSeed("18446744073709551615"), 18446744073709551615u);
+    for (const char* seed : {"18446744073709551616", "-1", "", "1e3"})
+        EXPECT_THROW(ParseSeed(seed), ToolError) << seed;
     CreateOptions options = Options({4, 3});
     options.range = 0.2;
     EXPECT_THROW(BuildNetwork(options, 1), ToolError);  // --range without --init uniform

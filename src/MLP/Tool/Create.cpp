@@ -7,7 +7,6 @@
 #include <random>
 #include <sstream>
 
-#include "Common/StrCase.h"
 #include "FileHandler/NetworkFile.h"
 #include "FileHandler/ParseTools.h"
 #include "MLP/Tool/ToolCommands.h"
@@ -177,6 +176,17 @@ std::vector<int> ParseLayerList(const std::string& text) {
     return sizes;
 }
 
+std::uint64_t ParseSeed(const std::string& text) {
+    std::uint64_t seed = 0;
+    const char* last = text.data() + text.size();
+    const std::from_chars_result r = std::from_chars(text.data(), last, seed);
+    if (text.empty() || r.ec != std::errc() || r.ptr != last) {
+        throw ToolError("--seed \"" + text +
+                        "\": give a whole number from 0 to 18446744073709551615");
+    }
+    return seed;
+}
+
 std::unique_ptr<TBasicNetwork> BuildNetwork(const CreateOptions& options, std::uint64_t seed) {
     const std::vector<int>& sizes = options.layers;
     if (sizes.size() < 2)
@@ -261,15 +271,18 @@ CLI::App* AddCreateCommand(CLI::App& app) {
         ->check(CLI::IsMember({"fan-in", "uniform"}))
         ->capture_default_str();
     cmd->add_option("--range", options->range, "R for --init uniform (default 0.5)");
-    cmd->add_option("--seed", options->seed,
-                    "Seed of the weight generator (default: a fresh one, printed on standard "
-                    "error)");
+    auto seed = std::make_shared<std::string>();
+    cmd->add_option("--seed", *seed,
+                    "Seed of the weight generator, 0 to 18446744073709551615 (default: a fresh "
+                    "one, printed on standard error)");
     cmd->add_option("-o,--output-file", options->file,
                     "Network file to write (- for standard "
                     "output)")
         ->required();
-    cmd->callback([options, layers, noBias] {
+    cmd->callback([options, layers, noBias, seed] {
         options->bias = !*noBias;
+        if (!seed->empty())
+            options->seed = ParseSeed(*seed);
         options->layers = ParseLayerList(*layers);
         RunCreate(*options, std::cout, std::cerr);
     });

@@ -31,6 +31,9 @@ struct CreateOptions {
 // number, fewer than two sizes).
 std::vector<int> ParseLayerList(const std::string& text);
 
+// A seed of 0 to 2^64 - 1, written in decimal; anything else throws ToolError.
+std::uint64_t ParseSeed(const std::string& text);
+
 // The network the options describe, its weights drawn from the generator seeded with seed.
 // Throws ToolError for unusable options (unknown or untrainable function, bad sizes or range).
 std::unique_ptr<TBasicNetwork> BuildNetwork(const CreateOptions& options, std::uint64_t seed);
