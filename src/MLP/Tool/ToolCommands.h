@@ -5,4 +5,10 @@
 
 #include <CLI/CLI.hpp>
 
-namespace synapsor {}  // namespace synapsor
+namespace synapsor {
+
+CLI::App* AddCreateCommand(CLI::App& app);
+CLI::App* AddRecallCommand(CLI::App& app);
+CLI::App* AddEvaluateCommand(CLI::App& app);
+
+}  // namespace synapsor
