@@ -58,8 +58,6 @@ TEST(ExceptionsTest, DescribeWhereGivesTheFilePositionAndTokenOrTheOpenFailure) 
         e.atEnd = atEnd;
         return e;
     };
-    EXPECT_EQ(DescribeWhere(error("a.wgt", 12, 3, "x", false)),
-              "a.wgt:12:3: End Tag expected (found \"x\")");
     EXPECT_EQ(DescribeWhere(error("a.wgt", 1, 1, "", true)),
               "a.wgt:1:1: End Tag expected (found end of file)");
     EXPECT_EQ(DescribeWhere(error("", 2, 5, "y", false)), "2:5: End Tag expected (found \"y\")");
