@@ -48,28 +48,5 @@ TEST(ExceptionsTest, FileToolsErrorHasCodeZero) {
     EXPECT_EQ(e.code, 0);
 }
 
-TEST(ExceptionsTest, DescribeWhereGivesTheFilePositionAndTokenOrTheOpenFailure) {
-    auto error = [](const char* file, long line, long column, std::string token, bool atEnd) {
-        FileToolsError e("End Tag expected");
-        e.file = file;
-        e.line = line;
-        e.column = column;
-        e.token = std::move(token);
-        e.atEnd = atEnd;
-        return e;
-    };
-    EXPECT_EQ(DescribeWhere(error("a.wgt", 1, 1, "", true)),
-              "a.wgt:1:1: End Tag expected (found end of file)");
-    EXPECT_EQ(DescribeWhere(error("", 2, 5, "y", false)), "2:5: End Tag expected (found \"y\")");
-    EXPECT_EQ(DescribeWhere(error("a.dat", 1, 9, std::string(41, 'w'), false)),
-              "a.dat:1:9: End Tag expected (found \"" + std::string(40, 'w') + "...\")");
-    // No position known: nothing to add.
-    EXPECT_EQ(DescribeWhere(error("a.wgt", 0, 0, "x", false)), "");
-    FileToolsError open("Error on File Open");
-    open.file = "none.wgt";
-    open.openFailure = "No such file or directory";
-    EXPECT_EQ(DescribeWhere(open), "none.wgt: cannot open: No such file or directory");
-}
-
 }  // namespace
 }  // namespace synapsor

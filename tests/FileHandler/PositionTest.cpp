@@ -59,8 +59,6 @@ TEST(PositionTest, NetworkFaultsPointAtTheTokenFound) {
         {Edited(net, "0.5 \n", "/* two\nlines */ 0.5 x\n"), "End Tag expected @27:14 x"},
         {Edited(net, "[~Layer]\n[Layer = 2]", "[~Lay]\n[Layer = 2]"),
          "Unexpected End Tag @15:3 Lay"},
-        {Edited(net, "[LayerType = Input]", "[LayerType = Input x]"),
-         "Too complicated statement @13:2 LayerType"},
         {Edited(net, "0.5 \n", ""), "Token Expected @26:1 [~Matrix]"},
         {"\xEF\xBB\xBF[Network]", "[NEURALNETWORK] expected @1:2 Network"},
         {"[NeuralNetwork] " + std::string(FileTools::kScratchSize + 1, 'w'),
@@ -79,7 +77,6 @@ TEST(PositionTest, DataSetFaultsPointAtTheTokenFoundAndNameTheFile) {
         std::string where;
     } cases[] = {
         {Edited(data, "2 0.5", "2 0.5 0.7"), "End Tag expected @7:7 0.7"},
-        {Edited(data, "[Inputs = 1]", "[Inputs = labels]"), "No labels in inputs @3:11 labels"},
         {Edited(data, "[Rows = 2]\n", ""), "[Rows = <integer>] missing in header @4:2 Data"},
         {Edited(Edited(data, "[ExpectedOutputs = 1]", "[ExpectedOutputs = Labels]"), "2 0.5",
                 "2 [a] 3 b"),
