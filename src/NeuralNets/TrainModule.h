@@ -13,12 +13,13 @@
 #include <vector>
 
 #include "NeuralNets/BasicNetwork.h"
+#include "NeuralNets/ErrorObj.h"
+#include "NeuralNets/TrainKernel.h"
 #include "NeuralNets/Visitors.h"
 
 namespace synapsor {
 
 class Data;
-class TErrorObj;
 class TKQstructure;
 
 // Error function passed to TrainPattern and BackPropagate.
@@ -60,6 +61,11 @@ class TTrainModule {
     std::unique_ptr<TBasicNetwork> lastChange;
     std::unique_ptr<TBasicNetwork> gradient;
 
+  protected:
+    // True when UpdateWeights is the plain back-propagation step (with momentum); TrainEpoch
+    // then runs the whole pass in the training kernel instead of pattern by pattern.
+    virtual bool UsesBackpropUpdate() const { return false; }
+
   private:
     // Throws what AddPenaltyGradient and CalcPenalty would throw for `penalty`, before a pass.
     static void CheckPenalty(TKQstructure* penalty, double rate);
@@ -70,6 +76,9 @@ class TTrainModule {
     std::vector<double> inputBuffer;
     std::vector<double> targetBuffer;
     std::vector<double> weightBuffer;
+    TTrainPlan plan;
+    std::unique_ptr<TErrorObj> rmsError;
+    std::unique_ptr<TErrorObj> crossEntropyError;
 };
 
 class TBackpropModule : public TTrainModule {
@@ -77,6 +86,9 @@ class TBackpropModule : public TTrainModule {
     explicit TBackpropModule(TBasicNetwork* network) : TTrainModule(network) {}
     // Reads "LEARNINGRATE" and "MOMENTUM" (0.0 when absent) and applies the changes.
     void UpdateWeights(TKQstructure* params) override;
+
+  protected:
+    bool UsesBackpropUpdate() const override { return true; }
 };
 
 }  // namespace synapsor
