@@ -3,6 +3,8 @@
 # `make demo` trains an example (DEMO=iris or DEMO=xor) in a copy under $(BUILD)/demo,
 # `make fuzz` builds the libFuzzer targets with clang++ in $(FUZZ_BUILD) and runs each for
 # FUZZ_SECONDS seconds (see fuzz/run.sh).
+# `make bench` builds a Release tree with the benchmarks in $(BENCH_BUILD) and prints the table
+# of the training benchmark (see doc/Performance.md); BENCH_ARGS go to Google Benchmark.
 # Missing tools are installed with apt-get when run as root on Debian; otherwise the exact
 # command to run is printed.
 
@@ -12,14 +14,16 @@ JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?=
 DEMO       ?= iris
 FUZZ_BUILD ?= build-fuzz
+BENCH_BUILD ?= build-bench
+BENCH_ARGS ?=
 FUZZ_SECONDS ?= 600
 FUZZ_SEED  ?=
 FUZZ_JOBS  ?= 2
 
-APT_PACKAGES := g++ cmake make libgtest-dev
+APT_PACKAGES := g++ cmake make libgtest-dev libhwy-dev libbenchmark-dev
 FUZZ_APT_PACKAGES := clang libclang-rt-14-dev cmake make
 
-.PHONY: all build test test-asan demo deps fuzz fuzz-deps clean
+.PHONY: all build test test-asan demo deps fuzz fuzz-deps bench clean
 
 all: build
 
@@ -28,6 +32,8 @@ deps:
 	command -v g++ >/dev/null 2>&1 || missing="$$missing g++"; \
 	command -v cmake >/dev/null 2>&1 || missing="$$missing cmake"; \
 	[ -f /usr/include/gtest/gtest.h ] || [ -f /usr/local/include/gtest/gtest.h ] || missing="$$missing libgtest-dev"; \
+	[ -f /usr/include/hwy/highway.h ] || [ -f /usr/local/include/hwy/highway.h ] || missing="$$missing libhwy-dev"; \
+	[ -f /usr/include/benchmark/benchmark.h ] || [ -f /usr/local/include/benchmark/benchmark.h ] || missing="$$missing libbenchmark-dev"; \
 	scripts/install-missing.sh "$$missing" "$(APT_PACKAGES)"
 
 $(BUILD)/CMakeCache.txt: | deps
@@ -74,5 +80,14 @@ fuzz: fuzz-deps $(FUZZ_BUILD)/CMakeCache.txt
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 	FUZZ_SEED=$(FUZZ_SEED) fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_JOBS)
 
+# The data set file the reading case needs (50 MB) is written once into $(BENCH_BUILD).
+$(BENCH_BUILD)/CMakeCache.txt: | deps
+	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DSYNAPSOR_BENCH=ON \
+	  -DSYNAPSOR_TESTS=OFF $(CMAKE_ARGS)
+
+bench: deps $(BENCH_BUILD)/CMakeCache.txt
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target TrainKernelBench
+	cd $(BENCH_BUILD) && ./bench/TrainKernelBench $(BENCH_ARGS)
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(BENCH_BUILD)

@@ -255,7 +255,9 @@ void ApplyDerivative(const TTrainPlan& plan, const TLayerPlan& lp) {
 // One pair's share of back-propagation for the current pattern. Online (kOnline) the gradient
 // cell is the pattern's alone and the weight is updated at once, after its old value has
 // carried the error down; batch adds to the gradient of the pass.
-template <bool kOnline, bool kMasked>
+// Without kErrors the errors of the layer below are not summed: nothing reads them before the
+// next pattern clears them (see Pattern).
+template <bool kOnline, bool kMasked, bool kErrors>
 void BackPairImpl(const TLearnParams& p, const TPairPlan& pp, const double* delta,
                   const double* outBelow, double* errBelow) {
     const DF df;
@@ -277,9 +279,9 @@ void BackPairImpl(const TLearnParams& p, const TPairPlan& pp, const double* delt
         for (; j + N <= nFrom; j += N) {
             const auto wv = hn::LoadU(df, w + j);
             const auto ov = hn::LoadU(df, outBelow + j);
-            const auto ev = hn::LoadU(df, errBelow + j);
+            const auto ev = kErrors ? hn::LoadU(df, errBelow + j) : zero;
             const auto gOld = hn::LoadU(df, g + j);
-            auto eNew = hn::Add(ev, hn::Mul(wv, dv));
+            auto eNew = kErrors ? hn::Add(ev, hn::Mul(wv, dv)) : zero;
             auto gNew = hn::Add(kOnline ? zero : gOld, hn::Mul(dv, ov));
             if (kOnline) {
                 gNew = PenaltyVec(p, wv, gNew);
@@ -308,13 +310,15 @@ void BackPairImpl(const TLearnParams& p, const TPairPlan& pp, const double* delt
                 eNew = hn::IfThenElse(mk, eNew, ev);
                 gNew = hn::IfThenElse(mk, gNew, gOld);
             }
-            hn::StoreU(eNew, df, errBelow + j);
+            if (kErrors)
+                hn::StoreU(eNew, df, errBelow + j);
             hn::StoreU(gNew, df, g + j);
         }
         for (; j < nFrom; ++j) {
             if (kMasked && (m[j] & FMaskAll) != FMaskAll)
                 continue;
-            errBelow[j] += w[j] * di;
+            if (kErrors)
+                errBelow[j] += w[j] * di;
             if (kOnline) {
                 double gj = 0.0;
                 gj += di * outBelow[j];
@@ -330,11 +334,18 @@ void BackPairImpl(const TLearnParams& p, const TPairPlan& pp, const double* delt
 
 template <bool kOnline>
 void BackPair(const TLearnParams& p, const TPairPlan& pp, const double* delta,
-              const double* outBelow, double* errBelow) {
-    if (pp.allTrainable)
-        BackPairImpl<kOnline, false>(p, pp, delta, outBelow, errBelow);
-    else
-        BackPairImpl<kOnline, true>(p, pp, delta, outBelow, errBelow);
+              const double* outBelow, double* errBelow, bool errors) {
+    if (pp.allTrainable) {
+        if (errors)
+            BackPairImpl<kOnline, false, true>(p, pp, delta, outBelow, errBelow);
+        else
+            BackPairImpl<kOnline, false, false>(p, pp, delta, outBelow, errBelow);
+    } else {
+        if (errors)
+            BackPairImpl<kOnline, true, true>(p, pp, delta, outBelow, errBelow);
+        else
+            BackPairImpl<kOnline, true, false>(p, pp, delta, outBelow, errBelow);
+    }
 }
 
 // Penalty and update of every trainable weight of a pair; `zeroFirst` starts each gradient cell
@@ -389,10 +400,12 @@ void UpdatePair(const TLearnParams& p, const TPairPlan& pp, bool zeroFirst) {
 }
 
 // Clear the error terms, forward, output errors, then back-propagation layer by layer from the
-// top; online each pair's weights are updated as soon as they have passed the error down.
+// top; online each pair's weights are updated as soon as they have passed the error down. The
+// error terms of a layer that passes nothing further down are only summed for the last pattern,
+// the one whose error terms the gradient copy shows after the pass.
 template <bool kOnline>
 void Pattern(TTrainPlan& plan, const TLearnParams& p, const double* input, const double* target,
-             TErrorObj* error) {
+             TErrorObj* error, bool last) {
     for (TLayerPlan& lp : plan.layers)
         std::fill(lp.err, lp.err + lp.errSize, 0.0);
     Forward(plan, input);
@@ -408,7 +421,7 @@ void Pattern(TTrainPlan& plan, const TLearnParams& p, const double* input, const
         for (std::size_t k = lp.numIn; k-- > 0;) {
             const TPairPlan& pp = plan.pairs[plan.inPairs[lp.firstIn + k]];
             const TLayerPlan& below = plan.layers[pp.fromLayer];
-            BackPair<kOnline>(p, pp, lp.err, below.out, below.err);
+            BackPair<kOnline>(p, pp, lp.err, below.out, below.err, last || below.numIn > 0);
         }
     }
     if (kOnline) {
@@ -429,14 +442,14 @@ void TrainEpochImpl(TTrainPlan& plan, const TLearnParams& p, Data* data, double*
         }
         for (int i = 0; i < n; i++) {
             data->GetNext(input, target, nullptr);
-            Pattern<false>(plan, p, input, target, error);
+            Pattern<false>(plan, p, input, target, error, i == n - 1);
         }
         for (const TPairPlan& pp : plan.pairs)
             UpdatePair(p, pp, false);
     } else {
         for (int i = 0; i < n; i++) {
             data->GetNext(input, target, nullptr);
-            Pattern<true>(plan, p, input, target, error);
+            Pattern<true>(plan, p, input, target, error, i == n - 1);
         }
     }
 }

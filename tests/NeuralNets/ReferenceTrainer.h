@@ -109,6 +109,9 @@ class Trainer {
         }
     }
 
+    // The error terms of the last pattern, layer by layer.
+    const std::vector<std::vector<double>>& Errors() const { return errors; }
+
     std::vector<double> Gradient() const {
         std::vector<double> all;
         for (const Pair& p : pairs)

@@ -289,6 +289,14 @@ std::vector<std::uint64_t> RunCase(const Case& c) {
     }
     const std::vector<std::uint64_t> bits = WeightBits(*net);
     EXPECT_EQ(bits, WeightBits(copy));
+    for (int layer = 0; layer < net->GetNumLayers(); layer++) {
+        std::vector<std::uint64_t> got, want;
+        for (double x : module.gradient->GetLayer(layer)->values)
+            got.push_back(Bits(x));
+        for (double x : reference.Errors()[layer])
+            want.push_back(Bits(x));
+        EXPECT_EQ(got, want) << "error terms of layer " << layer;
+    }
     EXPECT_NE(bits, WeightBits(*MakeNet(c, &random))) << "training changed nothing";
     return bits;
 }
