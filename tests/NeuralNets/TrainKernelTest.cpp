@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 #include <hwy/targets.h>
 
+#include <atomic>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <random>
 #include <string>
 #include <vector>
@@ -14,6 +17,23 @@
 #include "KQmessage/KQML.h"
 #include "NeuralNets/ReferenceTrainer.h"
 #include "NeuralNets/TrainModule.h"
+
+// Counts every allocation of this test program, to show that epochs after the first allocate
+// nothing.
+std::atomic<long> allocations{0};
+
+void* operator new(std::size_t size) {
+    allocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(size == 0 ? 1 : size))
+        return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
 
 namespace synapsor {
 namespace {
@@ -330,6 +350,27 @@ TEST(TrainKernel, SameBitsAsThePlainLoopOnEveryVectorTarget) {
         }
     }
     hwy::SetSupportedTargetsForTest(0);
+}
+
+TEST(TrainKernel, EpochsAfterTheFirstAllocateNothing) {
+    for (const Case& c : kCases) {
+        if (c.extraInputs > 0)
+            continue;  // the data set hands out a copy of its feature selection per epoch
+        SCOPED_TRACE(c.name);
+        std::mt19937 random(3);
+        auto net = MakeNet(c, &random);
+        auto data = MakeData(c, 9, &random);
+        reference::Params ref;
+        auto params = MakeParams(c, &ref);
+        TBackpropModule module(net.get());
+        const long start = allocations.load();
+        module.TrainEpoch(data.get(), params.get());
+        const long before = allocations.load();
+        EXPECT_GT(before, start) << "the first epoch sets up its plan";
+        module.TrainEpoch(data.get(), params.get());
+        module.TrainEpoch(data.get(), params.get());
+        EXPECT_EQ(allocations.load(), before);
+    }
 }
 
 // The plan sees matrices that the trainer's copies do not share, and declines them.
