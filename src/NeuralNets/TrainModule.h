@@ -6,7 +6,8 @@
 // pass's error. Weights that do not exist or are frozen (mask filter 0) are neither changed nor
 // carry error back. Bad input (a data set that does not fit the network, no rows, an incomplete
 // "LWF" penalty) throws TException before the first pattern; inconsistent networks and unknown
-// option words are fatal internal checks.
+// option words are fatal internal checks. An epoch of a TBackpropModule runs in the training
+// kernel whenever the networks allow it, with the same numbers as the single steps below.
 #pragma once
 
 #include <memory>
@@ -63,7 +64,9 @@ class TTrainModule {
 
   protected:
     // True when UpdateWeights is the plain back-propagation step (with momentum); TrainEpoch
-    // then runs the whole pass in the training kernel instead of pattern by pattern.
+    // then runs the whole pass in the training kernel (TrainKernel.h) instead of calling
+    // TrainPattern, AddPenaltyGradient and UpdateWeights per pattern. A class that changes
+    // UpdateWeights must answer false.
     virtual bool UsesBackpropUpdate() const { return false; }
 
   private:
