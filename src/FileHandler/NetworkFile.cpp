@@ -169,8 +169,7 @@ void NetworkReader::CreateNetwork(const std::string& type) {
         net = std::make_unique<TConnectedNetwork>(numLayers);
     else if (Is(type, "MLP") && numLayers < 2)
         // Layer 0 (bias) comes before the input layer: one layer leaves none to compute.
-        Fail("NumberOfLayers = " + Num(numLayers) +
-             " is too few for an MLP network, which has at "
+        Fail("NumberOfLayers = " + Num(numLayers) + " is too few for an MLP network, which has at "
              "least 2 layers");
     else if (Is(type, "MLP"))
         // The writer names the bias layer by its index, conventionally 0: any index declares one.
