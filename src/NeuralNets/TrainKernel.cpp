@@ -114,9 +114,11 @@ HWY_INLINE double RowSum(const TPairPlan& pp, int to, const double* in) {
 
 // Sums of K groups of four rows starting at row i0 into net[i0 .. i0 + 4K). The rows are
 // transposed through a small tile so that each lane of a four-lane accumulator is one row.
+// `rows` below 4 (only with K == 1 and no mask) sums a last, partial group: the missing rows
+// repeat the last row and their sums are dropped.
 template <int K, bool kMasked>
 HWY_INLINE void ForwardGroups(const TPairPlan& pp, const unsigned char* existsT, int i0,
-                              const double* in, double* net) {
+                              const double* in, double* net, int rows = 4) {
     const DF df;
     const D4 d4;
     const std::size_t N = hn::Lanes(df);
@@ -158,8 +160,11 @@ HWY_INLINE void ForwardGroups(const TPairPlan& pp, const unsigned char* existsT,
     for (; j + N <= nFrom; j += N) {
         for (int g = 0; g < K; ++g) {
             const double* w = pp.w + static_cast<std::size_t>(i0 + 4 * g) * nFrom + j;
-            hn::StoreInterleaved4(hn::LoadU(df, w), hn::LoadU(df, w + nFrom),
-                                  hn::LoadU(df, w + 2 * nFrom), hn::LoadU(df, w + 3 * nFrom), df,
+            const std::size_t r1 = rows > 1 ? nFrom : 0;
+            const std::size_t r2 = rows > 2 ? 2 * nFrom : r1;
+            const std::size_t r3 = rows > 3 ? 3 * nFrom : r2;
+            hn::StoreInterleaved4(hn::LoadU(df, w), hn::LoadU(df, w + r1), hn::LoadU(df, w + r2),
+                                  hn::LoadU(df, w + r3), df,
                                   tile + static_cast<std::size_t>(g) * 4 * N);
         }
         accumulate(j, N);
@@ -168,9 +173,11 @@ HWY_INLINE void ForwardGroups(const TPairPlan& pp, const unsigned char* existsT,
         const std::size_t rest = nFrom - j;
         for (int g = 0; g < K; ++g) {
             for (std::size_t jj = 0; jj < rest; ++jj)
-                for (std::size_t r = 0; r < 4; ++r)
+                for (std::size_t r = 0; r < 4; ++r) {
+                    const int row = i0 + 4 * g + std::min(static_cast<int>(r), rows - 1);
                     tile[static_cast<std::size_t>(g) * 4 * N + 4 * jj + r] =
-                        pp.w[static_cast<std::size_t>(i0 + 4 * g + r) * nFrom + j + jj];
+                        pp.w[static_cast<std::size_t>(row) * nFrom + j + jj];
+                }
         }
         accumulate(j, rest);
     }
@@ -178,7 +185,7 @@ HWY_INLINE void ForwardGroups(const TPairPlan& pp, const unsigned char* existsT,
     for (int g = 0; g < K; ++g) {
         for (std::size_t k = 0; k < parts; ++k)
             hn::Store(acc[g][k], d4, sums + k * N4);
-        for (int r = 0; r < 4; ++r)
+        for (int r = 0; r < rows; ++r)
             net[i0 + 4 * g + r] += sums[r];
     }
 }
@@ -191,6 +198,10 @@ HWY_INLINE void ForwardPairImpl(const TPairPlan& pp, const unsigned char* exists
         ForwardGroups<4, kMasked>(pp, existsT, i, in, net);
     for (; i + 4 <= pp.nTo; i += 4)
         ForwardGroups<1, kMasked>(pp, existsT, i, in, net);
+    if (!kMasked && i < pp.nTo) {
+        ForwardGroups<1, false>(pp, existsT, i, in, net, pp.nTo - i);
+        return;
+    }
     for (; i < pp.nTo; ++i)
         net[i] += RowSum(pp, i, in);
 }
