@@ -7,6 +7,8 @@
 # `make demo` trains an example (DEMO=iris or DEMO=xor) in a copy under $(BUILD)/demo,
 # `make fuzz` builds the libFuzzer targets with clang++ in $(FUZZ_BUILD) and runs each for
 # FUZZ_SECONDS seconds (see fuzz/run.sh).
+# `make bench` builds a Release tree with the benchmarks in $(BENCH_BUILD) and prints the table
+# of the training benchmark (see doc/Performance.md); BENCH_ARGS go to Google Benchmark.
 # Missing tools are installed with apt-get when run as root on Debian; otherwise the exact
 # command to run is printed.
 
@@ -17,15 +19,18 @@ CMAKE_ARGS ?=
 PREFIX     ?= /usr/local
 DEMO       ?= iris
 FUZZ_BUILD ?= build-fuzz
+BENCH_BUILD ?= build-bench
+BENCH_ARGS ?=
 FUZZ_SECONDS ?= 600
 FUZZ_SEED  ?=
 FUZZ_JOBS  ?= 2
 
-APT_PACKAGES := g++ cmake make libgtest-dev libcli11-dev nlohmann-json3-dev groff-base
+APT_PACKAGES := g++ cmake make libgtest-dev libcli11-dev nlohmann-json3-dev libhwy-dev groff-base
 PACKAGE_APT_PACKAGES := dpkg-dev pkg-config
-FUZZ_APT_PACKAGES := clang libclang-rt-14-dev cmake make
+BENCH_APT_PACKAGES := libbenchmark-dev
+FUZZ_APT_PACKAGES := clang libclang-rt-14-dev cmake make libhwy-dev
 
-.PHONY: all build test test-asan demo deps install package package-deps fuzz fuzz-deps clean
+.PHONY: all build test test-asan demo deps install package package-deps fuzz fuzz-deps bench bench-deps clean
 
 all: build
 
@@ -37,6 +42,7 @@ deps:
 	[ -f /usr/include/CLI/CLI.hpp ] || missing="$$missing libcli11-dev"; \
 	[ -f /usr/include/nlohmann/json.hpp ] || missing="$$missing nlohmann-json3-dev"; \
 	command -v groff >/dev/null 2>&1 || missing="$$missing groff-base"; \
+	[ -f /usr/include/hwy/highway.h ] || [ -f /usr/local/include/hwy/highway.h ] || missing="$$missing libhwy-dev"; \
 	scripts/install-missing.sh "$$missing" "$(APT_PACKAGES)"
 
 # The build directory starts in release mode without tests; `make test` switches the tests on
@@ -95,6 +101,7 @@ fuzz-deps:
 	echo 'extern "C" int LLVMFuzzerTestOneInput(const char*, unsigned long) { return 0; }' | \
 	  clang++ -x c++ -fsanitize=fuzzer,address,undefined -o /dev/null - >/dev/null 2>&1 || \
 	  missing="$$missing clang libclang-rt-14-dev"; \
+	[ -f /usr/include/hwy/highway.h ] || [ -f /usr/local/include/hwy/highway.h ] || missing="$$missing libhwy-dev"; \
 	scripts/install-missing.sh "$$missing" "$(FUZZ_APT_PACKAGES)"
 
 $(FUZZ_BUILD)/CMakeCache.txt: | fuzz-deps
@@ -105,5 +112,19 @@ fuzz: fuzz-deps $(FUZZ_BUILD)/CMakeCache.txt
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 	FUZZ_SEED=$(FUZZ_SEED) fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_JOBS)
 
+# The data set file the reading case needs (50 MB) is written once into $(BENCH_BUILD).
+$(BENCH_BUILD)/CMakeCache.txt: | deps bench-deps
+	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DSYNAPSOR_BENCH=ON \
+	  -DSYNAPSOR_TESTS=OFF $(CMAKE_ARGS)
+
+bench-deps:
+	@missing=""; \
+	[ -f /usr/include/benchmark/benchmark.h ] || [ -f /usr/local/include/benchmark/benchmark.h ] || missing="$$missing libbenchmark-dev"; \
+	scripts/install-missing.sh "$$missing" "$(BENCH_APT_PACKAGES)"
+
+bench: deps bench-deps $(BENCH_BUILD)/CMakeCache.txt
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target TrainKernelBench
+	cd $(BENCH_BUILD) && ./bench/TrainKernelBench $(BENCH_ARGS)
+
 clean:
-	rm -rf $(BUILD) $(BUILD)-shared $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(BUILD)-shared $(ASAN_BUILD) $(FUZZ_BUILD) $(BENCH_BUILD)

@@ -99,8 +99,11 @@ void ReadRows(FileTools& tools, std::istream& in, const std::string& dataName, c
     std::vector<double> inputs(layout.inputs), expected(layout.expected);
     std::vector<double> generated(layout.generated), errors(layout.errors);
     Statement st;  // reused for every value: no allocation per value
+    TScanFileBuf* scan = dynamic_cast<TScanFileBuf*>(in.rdbuf());
     auto readValues = [&](std::vector<double>& values) {
         for (double& v : values) {
+            if (scan != nullptr && tools.ReadPlainNumber(*scan, in, v))
+                continue;
             tools.ReadStatement(dataName, in, false, st);
             v = tools.ExpectNumberToken(st, in);
         }
@@ -193,9 +196,13 @@ std::int32_t FileTools::ReadDataSetFile(const char* file, std::unique_ptr<Data>&
                                         std::unique_ptr<Data>& second,
                                         std::unique_ptr<TKQstructure> error) {
     error.reset();
-    std::ifstream opened(file, std::ios::binary);
-    if (!opened.is_open())
+    // Read through a buffer the value reader may scan in place, in large blocks.
+    std::vector<char> block(std::size_t{1} << 20);
+    TScanFileBuf fileBuffer;
+    fileBuffer.pubsetbuf(block.data(), static_cast<std::streamsize>(block.size()));
+    if (fileBuffer.open(file, std::ios::in | std::ios::binary) == nullptr)
         return FILE_OPEN_FAILED;
+    std::istream opened(&fileBuffer);
     first.reset();
     second.reset();
 

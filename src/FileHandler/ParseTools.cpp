@@ -450,6 +450,26 @@ std::int32_t FileTools::ParseInteger(std::istream& in, std::string_view text) {
     return static_cast<std::int32_t>(negative ? -magnitude : magnitude);
 }
 
+bool FileTools::ReadPlainNumber(TScanFileBuf& buf, std::istream& in, double& value) {
+    const char* start = buf.Next();
+    const char* end = buf.End();
+    const char* p = start;
+    while (p < end && ClassOf(*p) == kSeparator)
+        ++p;
+    const char* word = p;
+    while (p < end && ClassOf(*p) == kOrdinary)
+        ++p;
+    // A word that may go on past the buffer, or a bracket, comment or end of file, takes the
+    // general route (which also reports a word that is too long).
+    if (p == word || p == end || static_cast<std::size_t>(p - word) > sizeof scratch)
+        return false;
+    // The tokenizer consumes the separator that ends a word but leaves a special character.
+    const char* next = ClassOf(*p) == kSeparator ? p + 1 : p;
+    buf.Skip(next - start);
+    value = ParseNumber(in, std::string_view(word, static_cast<std::size_t>(p - word)));
+    return true;
+}
+
 double FileTools::ParseNumber(std::istream& in, std::string_view text) {
     const char* p = text.data();
     const char* end = p + text.size();

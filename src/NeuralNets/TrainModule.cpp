@@ -11,6 +11,7 @@
 #include "DataObject/Data.h"
 #include "KQmessage/KQML.h"
 #include "NeuralNets/ErrorObj.h"
+#include "NeuralNets/TrainKernel.h"
 #include "NeuralNets/TrainVisitors.h"
 
 namespace synapsor {
@@ -23,6 +24,35 @@ const char* const kTrainEpoch = "TTrainModule::TrainEpoch";
 double NumberOr(const TKQstructure* params, const char* keyword, double absent) {
     const TKQstructure* v = params->FindValue(keyword);
     return v ? ToNumber(v->GetHead()) : absent;
+}
+
+// The epoch's learning parameters, read once. The penalty constants follow AddPenaltyGradient:
+// an online pass adds 1/n of the "QUADPENALTY" term per pattern, a batch pass all of it once.
+TLearnParams ParseLearnParams(const TKQstructure* params, const TKQstructure* penalty,
+                              bool usePenalty, bool batch, int errorFunction, double penaltyRate,
+                              int rows) {
+    TLearnParams p;
+    p.batch = batch;
+    p.crossEntropy = errorFunction == CrossEntropy;
+    p.learningRate = NumberOr(params, "LEARNINGRATE", 0.0);
+    p.momentum = NumberOr(params, "MOMENTUM", 0.0);
+    if (!usePenalty)
+        return p;
+    if (strcasecmp(penalty->GetHead(), "QUADPENALTY") == 0) {
+        const double share = static_cast<double>(batch ? rows : 1);
+        const double whole = static_cast<double>(rows);
+        p.penalty = TPenaltyKind::Quad;
+        p.decayA = NumberOr(penalty, "EPSILON1", 0.0) * penaltyRate * share / whole;
+        p.decayB = NumberOr(penalty, "EPSILON2", 0.0) * penaltyRate * share / whole;
+        p.beta = NumberOr(penalty, "BETA", 1.0);
+    } else if (strcasecmp(penalty->GetHead(), "LWF") == 0) {
+        p.penalty = TPenaltyKind::LWF;
+        p.forgettingRate = NumberOr(penalty, "FORGETTINGRATE", 0.0);
+        p.forgettingStep = p.forgettingRate / penaltyRate;
+    } else {
+        SYN_ASSERT(false);
+    }
+    return p;
 }
 
 }  // namespace
@@ -115,12 +145,17 @@ double TTrainModule::TrainEpoch(Data* data, TKQstructure* params) {
     }
     const bool usePenalty = strcasecmp(penalty->GetHead(), "NONE") != 0;
 
-    std::unique_ptr<TErrorObj> error;
+    TErrorObj* error = nullptr;
     if (errorFunction == MeanSquaredError) {
-        error = std::make_unique<TErrorRMSObj>(data->MbrNdxOutputs);
+        if (!rmsError || rmsError->numOutputs != data->MbrNdxOutputs)
+            rmsError = std::make_unique<TErrorRMSObj>(data->MbrNdxOutputs);
+        error = rmsError.get();
     } else {
-        error = std::make_unique<TErrorCrossEntropyObj>(data->MbrNdxOutputs);
+        if (!crossEntropyError || crossEntropyError->numOutputs != data->MbrNdxOutputs)
+            crossEntropyError = std::make_unique<TErrorCrossEntropyObj>(data->MbrNdxOutputs);
+        error = crossEntropyError.get();
     }
+    error->Reset();
     inputBuffer.resize(static_cast<std::size_t>(deliveredInputs));
     targetBuffer.resize(static_cast<std::size_t>(data->MbrNdxOutputs));
     double* input = inputBuffer.data();
@@ -128,11 +163,16 @@ double TTrainModule::TrainEpoch(Data* data, TKQstructure* params) {
 
     data->MbrNdxCurrent = data->MbrNdxLast;
     const int n = data->MbrNdxRows;
-    if (batch) {
+    if (UsesBackpropUpdate() && BuildTrainPlan(network, gradient.get(), lastChange.get(),
+                                               errorFunction == CrossEntropy, &plan)) {
+        const TLearnParams learn =
+            ParseLearnParams(params, penalty, usePenalty, batch, errorFunction, penaltyRate, n);
+        RunTrainEpoch(plan, learn, data, input, target, error);
+    } else if (batch) {
         gradient->RandomizeWeights(0.0, 0.0);
         for (int i = 0; i < n; i++) {
             data->GetNext(input, target, nullptr);
-            TrainPattern(input, target, errorFunction, error.get());
+            TrainPattern(input, target, errorFunction, error);
         }
         if (usePenalty)
             AddPenaltyGradient(penalty, n, n, penaltyRate);
@@ -141,7 +181,7 @@ double TTrainModule::TrainEpoch(Data* data, TKQstructure* params) {
         for (int i = 0; i < n; i++) {
             gradient->RandomizeWeights(0.0, 0.0);
             data->GetNext(input, target, nullptr);
-            TrainPattern(input, target, errorFunction, error.get());
+            TrainPattern(input, target, errorFunction, error);
             if (usePenalty)
                 AddPenaltyGradient(penalty, 1, n, penaltyRate);
             UpdateWeights(params);
@@ -245,11 +285,7 @@ void TTrainModule::BackPropagateLayer(int layer, int errorFunction) {
         if (!conns->IsConnected())
             continue;
         SYN_ASSERT(fn != ActError);
-        double* errorsBelow = gradient->GetLayer(from)->values.data();
-        const double* outputsBelow = network->GetLayer(from)->values.data();
-        Iterate2Trainable(conns, gradient.get(), visitor, [&](double& w, double& g, int j, int i) {
-            TIterateObj2ErrorsAndDeltas::Step(w, g, e[i], errorsBelow[j], outputsBelow[j]);
-        });
+        conns->Iterate2(visitor, gradient.get(), 0);
     }
 }
 
@@ -263,16 +299,9 @@ void TTrainModule::ApplyWeightChanges(double learningRate, double momentum) {
             if (!conns->IsConnected())
                 continue;
             if (momentum == 0.0) {
-                Iterate2Trainable(conns, gradient.get(), update,
-                                  [learningRate](double& w, double& g, int, int) {
-                                      TIterateObj2Update::Step(w, g, learningRate);
-                                  });
+                conns->Iterate2(update, gradient.get(), 0);
             } else {
-                Iterate3Trainable(conns, gradient.get(), lastChange.get(), withMomentum,
-                                  [learningRate, momentum](double& w, double& g, double& d) {
-                                      TIterateObj3UpdateMomentum::Step(w, g, d, learningRate,
-                                                                       momentum);
-                                  });
+                conns->Iterate3(withMomentum, gradient.get(), lastChange.get(), 0);
             }
         }
     }

@@ -6,19 +6,21 @@
 // pass's error. Weights that do not exist or are frozen (mask filter 0) are neither changed nor
 // carry error back. Bad input (a data set that does not fit the network, no rows, an incomplete
 // "LWF" penalty) throws TException before the first pattern; inconsistent networks and unknown
-// option words are fatal internal checks.
+// option words are fatal internal checks. An epoch of a TBackpropModule runs in the training
+// kernel whenever the networks allow it, with the same numbers as the single steps below.
 #pragma once
 
 #include <memory>
 #include <vector>
 
 #include "NeuralNets/BasicNetwork.h"
+#include "NeuralNets/ErrorObj.h"
+#include "NeuralNets/TrainKernel.h"
 #include "NeuralNets/Visitors.h"
 
 namespace synapsor {
 
 class Data;
-class TErrorObj;
 class TKQstructure;
 
 // Error function passed to TrainPattern and BackPropagate.
@@ -60,6 +62,13 @@ class TTrainModule {
     std::unique_ptr<TBasicNetwork> lastChange;
     std::unique_ptr<TBasicNetwork> gradient;
 
+  protected:
+    // True when UpdateWeights is the plain back-propagation step (with momentum); TrainEpoch
+    // then runs the whole pass in the training kernel (TrainKernel.h) instead of calling
+    // TrainPattern, AddPenaltyGradient and UpdateWeights per pattern. A class that changes
+    // UpdateWeights must answer false.
+    virtual bool UsesBackpropUpdate() const { return false; }
+
   private:
     // Throws what AddPenaltyGradient and CalcPenalty would throw for `penalty`, before a pass.
     static void CheckPenalty(TKQstructure* penalty, double rate);
@@ -70,6 +79,9 @@ class TTrainModule {
     std::vector<double> inputBuffer;
     std::vector<double> targetBuffer;
     std::vector<double> weightBuffer;
+    TTrainPlan plan;
+    std::unique_ptr<TErrorObj> rmsError;
+    std::unique_ptr<TErrorObj> crossEntropyError;
 };
 
 class TBackpropModule : public TTrainModule {
@@ -77,6 +89,9 @@ class TBackpropModule : public TTrainModule {
     explicit TBackpropModule(TBasicNetwork* network) : TTrainModule(network) {}
     // Reads "LEARNINGRATE" and "MOMENTUM" (0.0 when absent) and applies the changes.
     void UpdateWeights(TKQstructure* params) override;
+
+  protected:
+    bool UsesBackpropUpdate() const override { return true; }
 };
 
 }  // namespace synapsor

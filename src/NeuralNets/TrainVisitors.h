@@ -1,8 +1,8 @@
 // The per-weight visitors of the back-propagation trainer and of the weight penalties. Each walks
 // the trained network paired with the trainer's `gradient` copy (and, for momentum, its
-// `lastChange` copy): w is *weight, g is *weight2, d is *weight3. The trainer runs them over
-// matrices that offer no storage view; over the others it runs direct loops that call the same
-// static Step functions, so both routes give bit-identical results.
+// `lastChange` copy): w is *weight, g is *weight2, d is *weight3. They are the general route,
+// taken by the trainer's single steps and by epochs over matrices without a storage view; the
+// training kernel (TrainKernel.h) performs the same operations in the same order.
 #pragma once
 
 #include "NeuralNets/BasicNetwork.h"
@@ -16,11 +16,9 @@ namespace synapsor {
 class TIterateObj2ErrorsAndDeltas : public TIterateObj2 {
   public:
     void Visit() override {
-        Step(*weight, *weight2, toValues2[to], fromValues2[from], fromValues[from]);
-    }
-    static void Step(double w, double& g, double delta, double& errorBelow, double outputBelow) {
-        errorBelow += w * delta;
-        g += delta * outputBelow;
+        const double delta = toValues2[to];
+        fromValues2[from] += *weight * delta;
+        *weight2 += delta * fromValues[from];
     }
 };
 
@@ -28,8 +26,7 @@ class TIterateObj2ErrorsAndDeltas : public TIterateObj2 {
 class TIterateObj2Update : public TIterateObj2 {
   public:
     explicit TIterateObj2Update(double rate) : learningRate(rate) {}
-    void Visit() override { Step(*weight, *weight2, learningRate); }
-    static void Step(double& w, double g, double learningRate) { w = w - learningRate * g; }
+    void Visit() override { *weight = *weight - learningRate * *weight2; }
 
     double learningRate;
 };
@@ -38,11 +35,10 @@ class TIterateObj2Update : public TIterateObj2 {
 class TIterateObj3UpdateMomentum : public TIterateObj3 {
   public:
     TIterateObj3UpdateMomentum(double rate, double m) : learningRate(rate), momentum(m) {}
-    void Visit() override { Step(*weight, *weight2, *weight3, learningRate, momentum); }
-    static void Step(double& w, double g, double& d, double learningRate, double momentum) {
-        const double change = -(learningRate * g) + momentum * d;
-        d = change;
-        w = w + change;
+    void Visit() override {
+        const double change = -(learningRate * *weight2) + momentum * *weight3;
+        *weight3 = change;
+        *weight = *weight + change;
     }
 
     double learningRate;
@@ -54,10 +50,10 @@ class TIterateObj3UpdateMomentum : public TIterateObj3 {
 class TIterateObj2CalcPenaltyTerm : public TIterateObj2 {
   public:
     TIterateObj2CalcPenaltyTerm(double a, double b, double be) : decayA(a), decayB(b), beta(be) {}
-    void Visit() override { Step(*weight, *weight2, decayA, decayB, beta); }
-    static void Step(double w, double& g, double decayA, double decayB, double beta) {
+    void Visit() override {
+        const double w = *weight;
         const double d = 1.0 + beta * (w * w);
-        g = g + 2.0 * w * (decayA * beta / (d * d) + decayB);
+        *weight2 = *weight2 + 2.0 * w * (decayA * beta / (d * d) + decayB);
     }
 
     double decayA;
@@ -70,82 +66,14 @@ class TIterateObjLWFCalcPenaltyTerm : public TIterateObj2 {
   public:
     TIterateObjLWFCalcPenaltyTerm(double rate, double step)
         : forgettingRate(rate), forgettingStep(step) {}
-    void Visit() override { Step(*weight, *weight2, forgettingRate, forgettingStep); }
-    static void Step(double w, double& g, double forgettingRate, double forgettingStep) {
+    void Visit() override {
+        const double w = *weight;
         const double sgn = w < 0.0 ? -1.0 : (w > 0.0 ? 1.0 : 0.0);
-        g = g + sgn * forgettingRate * forgettingStep;
+        *weight2 = *weight2 + sgn * forgettingRate * forgettingStep;
     }
 
     double forgettingRate;
     double forgettingStep;
 };
-
-// Direct route of a paired visit with mask filter 0: calls step(w, g, from, to) for every existing
-// and trainable weight of `conns` (a matrix of the trained network) and the cell at the same
-// position of `second`'s matrix for the same pair of layers, to outer and from inner, exactly as
-// conns->Iterate2(visitor, second, 0) would visit them. When either matrix has no storage view,
-// the two views differ in shape, or the two matrices differ in type, it runs that Iterate2
-// instead (whose binding stops the program on a type mismatch).
-template <class Step>
-void Iterate2Trainable(TBasicConnections* conns, TBasicNetwork* second, TIterateObj2& visitor,
-                       Step&& step) {
-    TBasicConnections* partner = second->GetConnections(conns->GetFromLayer(), conns->GetToLayer());
-    const TWeightStorage s = conns->GetStorage();
-    const TWeightStorage s2 = partner->GetStorage();
-    if (s.weights == nullptr || s2.weights == nullptr || s.nFrom != s2.nFrom || s.nTo != s2.nTo ||
-        conns->GetConnectionsNType() != partner->GetConnectionsNType()) {
-        conns->Iterate2(visitor, second, 0);
-        return;
-    }
-    for (int to = 0; to < s.nTo; to++) {
-        double* w = s.weights + static_cast<long>(to) * s.nFrom;
-        double* g = s2.weights + static_cast<long>(to) * s.nFrom;
-        if (s.masks == nullptr) {
-            for (int from = 0; from < s.nFrom; from++) {
-                step(w[from], g[from], from, to);
-            }
-        } else {
-            const unsigned char* m = s.masks + static_cast<long>(to) * s.nFrom;
-            for (int from = 0; from < s.nFrom; from++) {
-                if ((m[from] & FMaskAll) == FMaskAll) {
-                    step(w[from], g[from], from, to);
-                }
-            }
-        }
-    }
-}
-
-// As Iterate2Trainable for three networks: step(w, g, d) over conns->Iterate3(visitor, second,
-// third, 0)'s weights.
-template <class Step>
-void Iterate3Trainable(TBasicConnections* conns, TBasicNetwork* second, TBasicNetwork* third,
-                       TIterateObj3& visitor, Step&& step) {
-    const int fromLayer = conns->GetFromLayer();
-    const int toLayer = conns->GetToLayer();
-    TBasicConnections* partner2 = second->GetConnections(fromLayer, toLayer);
-    TBasicConnections* partner3 = third->GetConnections(fromLayer, toLayer);
-    const TWeightStorage s = conns->GetStorage();
-    const TWeightStorage s2 = partner2->GetStorage();
-    const TWeightStorage s3 = partner3->GetStorage();
-    const char* type = conns->GetConnectionsNType();
-    if (s.weights == nullptr || s2.weights == nullptr || s3.weights == nullptr ||
-        s.nFrom != s2.nFrom || s.nTo != s2.nTo || s.nFrom != s3.nFrom || s.nTo != s3.nTo ||
-        type != partner2->GetConnectionsNType() || type != partner3->GetConnectionsNType()) {
-        conns->Iterate3(visitor, second, third, 0);
-        return;
-    }
-    const long count = static_cast<long>(s.nTo) * s.nFrom;
-    if (s.masks == nullptr) {
-        for (long i = 0; i < count; i++) {
-            step(s.weights[i], s2.weights[i], s3.weights[i]);
-        }
-    } else {
-        for (long i = 0; i < count; i++) {
-            if ((s.masks[i] & FMaskAll) == FMaskAll) {
-                step(s.weights[i], s2.weights[i], s3.weights[i]);
-            }
-        }
-    }
-}
 
 }  // namespace synapsor

@@ -61,9 +61,7 @@ void TTrainModule::AddPenaltyGradient(TKQstructure* penalty, int numerator, int 
                 TBasicConnections* conns = network->GetConnections(f, t);
                 if (!conns->IsConnected())
                     continue;
-                Iterate2Trainable(conns, gradient.get(), v, [&](double& w, double& g, int, int) {
-                    TIterateObj2CalcPenaltyTerm::Step(w, g, decayA, decayB, beta);
-                });
+                conns->Iterate2(v, gradient.get(), 0);
             }
         }
     } else if (strcasecmp(head, "LWF") == 0) {
@@ -82,9 +80,7 @@ void TTrainModule::AddPenaltyGradient(TKQstructure* penalty, int numerator, int 
                 TBasicConnections* conns = network->GetConnections(f, t);
                 if (!conns->IsConnected())
                     continue;
-                Iterate2Trainable(conns, gradient.get(), v, [&](double& w, double& g, int, int) {
-                    TIterateObjLWFCalcPenaltyTerm::Step(w, g, forgettingRate, forgettingStep);
-                });
+                conns->Iterate2(v, gradient.get(), 0);
             }
         }
     } else {

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -241,6 +242,42 @@ TEST_F(FilerTest, PipesAreCheckedLikeFiles) {
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(first->MbrNdxDataRows, 2);
     EXPECT_EQ(Out(*first, 1, 0), 5.0);
+}
+
+// Values are parsed in place from the file's buffer; a pipe takes the tokenizer's route. Both
+// must give the same bits, also for words that straddle the end of a buffer block (1 MB), next
+// to comments, commas and brackets, and the same message for a bad word.
+TEST_F(FilerTest, InPlaceValuesEqualTheTokenizersOnesAcrossBufferBlocks) {
+    const char* const forms[] = {"0.1",     "-2",        "+3.25e-3", "1e-05",
+                                 "0x1.8p3", "inf",       "-nan",     "123456789012345.678",
+                                 "7,",      "/* c */ 4", "5 /*x*/"};
+    const int rows = 16000, inputs = 19;  // ten pairs of values per row
+    std::string text = "[DataSet]\n[Rows = " + std::to_string(rows) +
+                       "]\n[Inputs = " + std::to_string(inputs) +
+                       "]\n[ExpectedOutputs = 1]\n[Data]\n";
+    for (int r = 0; r < rows; r++) {
+        for (int c = 0; c < 10; c++)
+            text += std::string(forms[(r * 7 + c * 3) % 11]) + (c % 4 == 0 ? "\t" : " ") +
+                    std::to_string(r % 97) + "." + std::to_string(c) + "\n";
+    }
+    text += "[~Data]\n[~DataSet]\n";
+    ASSERT_GT(text.size(), 3u << 19);  // more than one block
+    ASSERT_EQ(ReadError(text), "no error");
+    std::unique_ptr<Data> inPlace = std::move(first);
+    std::remove(path.c_str());
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    std::thread writer([&] { std::ofstream(path, std::ios::binary) << text; });
+    tools.ReadDataSetFile(path.c_str(), first, second);
+    writer.join();
+    ASSERT_NE(first, nullptr);
+    for (int r = 0; r < rows; r++) {
+        for (int c = 0; c < inputs; c++) {
+            const double a = In(*inPlace, r, c), b = In(*first, r, c);
+            ASSERT_EQ(std::memcmp(&a, &b, sizeof a), 0) << r << " " << c;
+        }
+    }
+    std::remove(path.c_str());
+    EXPECT_EQ(ReadError(text.replace(text.rfind("5 /*x*/"), 1, "q5")), "number-expected");
 }
 
 TEST_F(FilerTest, LabelLists) {
