@@ -463,10 +463,34 @@ bool FileTools::ReadPlainNumber(TScanFileBuf& buf, std::istream& in, double& val
     // general route (which also reports a word that is too long).
     if (p == word || p == end || static_cast<std::size_t>(p - word) > sizeof scratch)
         return false;
+    // The position is kept as the tokenizer keeps it, so that a fault found later points at the
+    // same place whichever route read the values before it.
+    Track(in);
+    for (const char* q = start; q < word; ++q) {
+        if (*q == '\n') {
+            ++lineNo;
+            lineStart = consumed + (q - start) + 1;
+        }
+    }
+    consumed += word - start;
+    MarkToken();
+    const std::size_t length = static_cast<std::size_t>(p - word);
+    std::memcpy(scratch, word, length);
+    SetScratchToken(length);
+    MarkStatementAtToken(true);
+    consumed += static_cast<std::int64_t>(length);
     // The tokenizer consumes the separator that ends a word but leaves a special character.
-    const char* next = ClassOf(*p) == kSeparator ? p + 1 : p;
+    const char* next = p;
+    if (ClassOf(*p) == kSeparator) {
+        ++next;
+        ++consumed;
+        if (*p == '\n') {
+            ++lineNo;
+            lineStart = consumed;
+        }
+    }
     buf.Skip(next - start);
-    value = ParseNumber(in, std::string_view(word, static_cast<std::size_t>(p - word)));
+    value = ParseNumber(in, std::string_view(scratch, length));
     return true;
 }
 
