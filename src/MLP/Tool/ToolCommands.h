@@ -5,4 +5,9 @@
 
 #include <CLI/CLI.hpp>
 
-namespace synapsor {}  // namespace synapsor
+namespace synapsor {
+
+CLI::App* AddInfoCommand(CLI::App& app);
+CLI::App* AddPruneCommand(CLI::App& app);
+
+}  // namespace synapsor

@@ -31,6 +31,8 @@ int Run(int argc, char** argv) {
     app.set_version_flag("--version", "synapsor-tool " SYNAPSOR_VERSION);
     app.require_subcommand(1, 1);
     app.fallthrough();
+    AddInfoCommand(app);
+    AddPruneCommand(app);
 
     try {
         app.parse(argc, argv);
