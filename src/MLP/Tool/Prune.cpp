@@ -28,6 +28,10 @@ std::string Padded(const std::string& text, std::size_t width) {
     return text.size() >= width ? text : std::string(width - text.size(), ' ') + text;
 }
 
+std::string Weights(int count, const char* kind = "") {
+    return std::to_string(count) + " " + kind + (count == 1 ? "weight" : "weights");
+}
+
 bool IsPruneable(TBasicConnections* conns) {
     return std::strcmp(conns->GetConnectionsNType(), "Pruneable") == 0;
 }
@@ -90,8 +94,25 @@ bool IsBiasNeuron(TBasicLayer* layer, int n) {
     return EffectiveFunction(layer, n) == ActBias;
 }
 
-// The output of a neuron that receives no input, or nothing when it cannot be computed safely.
-std::optional<double> ConstantOutput(TBasicLayer* layer, int n) {
+// The existing weights into one neuron, split into those from bias neurons below it (summed: they
+// give the neuron a constant net input) and all others (counted).
+class TIterateObjInputs : public TIterateObj {
+  public:
+    explicit TIterateObjInputs(int layer) : targetLayer(layer) {}
+    void Visit() override {
+        if (!IsBiasNeuron(fromLayerPtr, from))
+            others += 1;
+        else if (fromLayer < targetLayer)
+            biasNet += *weight;
+    }
+    int targetLayer;
+    int others = 0;
+    double biasNet = 0.0;
+};
+
+// The output of a neuron whose net input is the constant `net`, or nothing when it cannot be
+// computed safely.
+std::optional<double> ConstantOutput(TBasicLayer* layer, int n, double net) {
     // Away from the network's input position an input layer outputs zeros and applies nothing.
     if (dynamic_cast<TSimpleInputLayer*>(layer) != nullptr)
         return 0.0;
@@ -99,7 +120,7 @@ std::optional<double> ConstantOutput(TBasicLayer* layer, int n) {
     if (fn == nullptr || fn == ActError || fn == ActNull)
         return std::nullopt;
     TBasicNeuron* neuron = layer->GetNeuron(n);
-    fn(neuron, 0.0);
+    fn(neuron, net);
     const double value = *neuron->output;
     if (!std::isfinite(value))
         return std::nullopt;
@@ -122,11 +143,17 @@ double* FindBiasWeight(TBasicNetwork& network, int layer, int neuron) {
     return nullptr;
 }
 
-// A neuron without inputs outputs the constant c. Removing it is exact when c is 0; otherwise
-// c times each of its outgoing weights moves into a bias weight of the neuron it fed. Returns
-// false (and changes nothing) when some fed neuron has no bias weight to take it.
+// A neuron whose only inputs come from bias neurons outputs a constant c. Removing it is exact
+// when c is 0; otherwise c times each of its outgoing weights moves into a bias weight of the
+// neuron it fed. Returns false (and changes nothing) when the neuron has other inputs or some fed
+// neuron has no bias weight to take its share.
 bool FoldConstantNeuron(TBasicNetwork& network, int layer, int neuron) {
-    const std::optional<double> constant = ConstantOutput(network.GetLayer(layer), neuron);
+    TIterateObjInputs inputs(layer);
+    network.IterateNodeInputs(inputs, layer, neuron, FMaskExists);
+    if (inputs.others > 0)
+        return false;
+    const std::optional<double> constant =
+        ConstantOutput(network.GetLayer(layer), neuron, inputs.biasNet);
     if (!constant)
         return false;
     if (*constant == 0.0)
@@ -145,12 +172,9 @@ bool FoldConstantNeuron(TBasicNetwork& network, int layer, int neuron) {
     return true;
 }
 
-int CountWeights(TBasicNetwork& network, int layer, int neuron, bool incoming) {
+int CountOutgoingWeights(TBasicNetwork& network, int layer, int neuron) {
     TIterateObjPruneNode counter;
-    if (incoming)
-        network.IterateNodeInputs(counter, layer, neuron, FMaskExists);
-    else
-        network.IterateNodeOutputs(counter, layer, neuron, FMaskExists);
+    network.IterateNodeOutputs(counter, layer, neuron, FMaskExists);
     return counter.counter;
 }
 
@@ -246,19 +270,19 @@ std::vector<LayerNodeReport> RemoveDeadNeurons(TBasicNetwork& network) {
             if (!examined(L))
                 continue;
             for (int n = network.GetLayer(L)->numNodes - 1; n >= 0; --n) {
-                if (IsBiasNeuron(network.GetLayer(L), n) || CountWeights(network, L, n, false) > 0)
+                if (IsBiasNeuron(network.GetLayer(L), n) || CountOutgoingWeights(network, L, n) > 0)
                     continue;
                 remove(L, n);
                 changed = true;
             }
         }
-        // Bottom up: a neuron whose only inputs came from neurons deleted just before goes too.
+        // Bottom up: a neuron whose other inputs came from neurons deleted just before becomes
+        // constant and goes in the same pass.
         for (int L = 0; L < outLayer; ++L) {
             if (!examined(L))
                 continue;
             for (int n = network.GetLayer(L)->numNodes - 1; n >= 0; --n) {
-                if (IsBiasNeuron(network.GetLayer(L), n) || CountWeights(network, L, n, true) > 0 ||
-                    !FoldConstantNeuron(network, L, n))
+                if (IsBiasNeuron(network.GetLayer(L), n) || !FoldConstantNeuron(network, L, n))
                     continue;
                 remove(L, n);
                 changed = true;
@@ -313,11 +337,11 @@ void WritePruneReport(const PruneReport& report, std::ostream& out) {
         const std::string where =
             "Layers " + std::to_string(pair.from) + " -> " + std::to_string(pair.to) + ": ";
         if (pair.fullyConnected)
-            out << where << pair.before
-                << " weights skipped: a fully connected matrix cannot hold pruned weights\n";
+            out << where << Weights(pair.before)
+                << " skipped: a fully connected matrix cannot hold pruned weights\n";
         else if (pair.frozenSkipped > 0)
-            out << where << pair.frozenSkipped
-                << " frozen weights skipped: frozen weights are never pruned\n";
+            out << where << Weights(pair.frozenSkipped, "frozen ")
+                << " skipped: frozen weights are never pruned\n";
     }
     if (report.nodesKept) {
         out << "Neurons kept as they are (--keep-nodes)\n";

@@ -57,9 +57,10 @@ void CheckPruneOptions(const PruneOptions& options);
 // pruneable matrix.
 std::vector<PairPruneReport> PruneWeights(TBasicNetwork& network, const PruneOptions& options);
 // Deletes, repeatedly until nothing changes, every hidden neuron without an outgoing weight and
-// every hidden neuron without an incoming weight, whose output is then a constant: such a neuron
-// goes when that constant is 0, or when it can be added to bias weights it is folded into (every
-// neuron it feeds has an existing, trainable weight from a bias neuron); otherwise it stays.
+// every hidden neuron without incoming weights other than from bias neurons, whose output is then
+// a constant: such a neuron goes when that constant is 0, or when it can be folded into bias
+// weights (every neuron it feeds has an existing, trainable weight from a bias neuron); otherwise
+// it stays. The outputs change only by rounding, and not at all for the first kind.
 // Layers left without neurons are disconnected. Returns the layers that lost neurons.
 std::vector<LayerNodeReport> RemoveDeadNeurons(TBasicNetwork& network);
 PruneReport PruneNetwork(TBasicNetwork& network, const PruneOptions& options);
