@@ -1,8 +1,8 @@
 #!/bin/sh
 # Letting the network find its size: train the iris network with learning with forgetting (LWF),
 # prune the weights it drove towards zero and the neurons left without use, retrain without LWF,
-# and compare the test accuracy before and after. Prints the figures the top-level README quotes;
-# the tests run this script and compare.
+# and compare the test accuracy before and after. Prints the pruning report and the figures the
+# top-level README quotes; the tests run this script and compare.
 #
 # Usage: run.sh [BUILD_DIR [WORK_DIR]]
 #   BUILD_DIR holds Synapsor and synapsor-tool (default: build at the top of the repository);
@@ -89,6 +89,7 @@ hidden_neurons() {  # the neurons of the layers whose role is "hidden"
 accuracy() {  # accuracy FILE: as a percentage with one decimal
     sed -n 's/.*"accuracy": *\([0-9.eE+-]*\).*/\1/p' "$1" | awk '{ printf "%.1f%%", 100 * $1 }'
 }
+cat prune.txt
 weights_before=$(total existing lwf-info.json)
 weights_after=$(total existing retrained-info.json)
 echo "Weights:        $weights_before after training with LWF, $weights_after after pruning"

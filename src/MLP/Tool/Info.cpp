@@ -154,8 +154,8 @@ void WriteInfoText(const NetworkInfo& info, std::ostream& out) {
             << '\n';
     }
 
-    out << "\nFrom  To  Type            Weights  Pruned  Frozen  Min |w|     Max |w|     Mean "
-           "|w|\n";
+    out << "\nFrom  To  Type            Weights  Pruned  Frozen  Min |w|       Max |w|       "
+           "Mean |w|\n";
     if (info.connections.empty())
         out << "(no connected layers)\n";
     for (const ConnectionInfo& c : info.connections) {
@@ -164,10 +164,10 @@ void WriteInfoText(const NetworkInfo& info, std::ostream& out) {
             << Padded(std::to_string(c.pruned), 8, true)
             << Padded(std::to_string(c.frozen), 8, true) << "  ";
         if (c.existing == 0)
-            out << "-           -           -";
+            out << "-             -             -";
         else
-            out << Padded(Number(c.minAbs), 10, false) << "  "
-                << Padded(Number(c.maxAbs), 10, false) << "  " << Number(c.meanAbs);
+            out << Padded(Number(c.minAbs), 12, false) << "  "
+                << Padded(Number(c.maxAbs), 12, false) << "  " << Number(c.meanAbs);
         out << '\n';
     }
 
