@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "MLP/Tool/ToolCommands.h"
 #include "MLP/Tool/ToolSupport.h"
 #include "NeuralNets/Layers.h"
 #include "NeuralNets/Visitors.h"

@@ -9,8 +9,6 @@
 #include <string>
 #include <vector>
 
-#include <CLI/CLI.hpp>
-
 #include "NeuralNets/BasicNetwork.h"
 
 namespace synapsor {
@@ -60,7 +58,5 @@ struct InfoOptions {
     bool json = false;
 };
 void RunInfo(const InfoOptions& options, std::ostream& out);
-
-CLI::App* AddInfoCommand(CLI::App& app);
 
 }  // namespace synapsor

@@ -9,6 +9,7 @@
 #include <ostream>
 
 #include "FileHandler/ParseTools.h"
+#include "MLP/Tool/ToolCommands.h"
 #include "MLP/Tool/ToolSupport.h"
 #include "NeuralNets/Layers.h"
 #include "NeuralNets/NetworkEditing.h"

@@ -12,8 +12,6 @@
 #include <string>
 #include <vector>
 
-#include <CLI/CLI.hpp>
-
 #include "NeuralNets/BasicNetwork.h"
 
 namespace synapsor {
@@ -74,7 +72,5 @@ struct PruneFiles {
 // output, and the report then goes to `messages`) and prints the report on `out`.
 void RunPrune(const PruneFiles& files, const PruneOptions& options, std::ostream& out,
               std::ostream& messages);
-
-CLI::App* AddPruneCommand(CLI::App& app);
 
 }  // namespace synapsor
