@@ -354,12 +354,21 @@ TEST(RemoveDeadNeuronsTest, ChainsAcrossTwoLayers) {
     }
 }
 
-TEST(RemoveDeadNeuronsTest, ConstantNeuronWithoutBiasWeightToTakeItStays) {
-    auto net = Chain({2, 2, 1});
-    PruneIncoming(*net, 2, 0);
-    net->GetConnections(0, 3)->Prune(0, 0);  // the output loses its bias weight
-    EXPECT_TRUE(RemoveDeadNeurons(*net).empty());
-    EXPECT_EQ(net->GetLayer(2)->numNodes, 2);
+TEST(RemoveDeadNeuronsTest, ConstantNeuronStaysWhenItsOutputCannotMove) {
+    const std::pair<const char*, void (*)(TBasicNetwork&)> cases[] = {
+        {"the output has no bias weight",
+         [](TBasicNetwork& n) { n.GetConnections(0, 3)->Prune(0, 0); }},
+        {"its outgoing weight is frozen",
+         [](TBasicNetwork& n) { n.GetConnections(2, 3)->SetUntrainable(0, 0); }},
+    };
+    for (const auto& [name, cut] : cases) {
+        SCOPED_TRACE(name);
+        auto net = Chain({2, 2, 1});
+        PruneIncoming(*net, 2, 0);  // sigmoid of 0: a constant 0.5
+        cut(*net);
+        EXPECT_TRUE(RemoveDeadNeurons(*net).empty());
+        EXPECT_EQ(net->GetLayer(2)->numNodes, 2);
+    }
 }
 
 TEST(RemoveDeadNeuronsTest, BiasNeuronWithoutOutgoingWeightsStays) {

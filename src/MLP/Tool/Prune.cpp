@@ -52,7 +52,6 @@ class TIterateObjCollect : public TIterateObj {
     TIterateObjCollect(std::vector<Candidate>& out, std::size_t pairIndex)
         : candidates(out), pair(pairIndex) {}
     void Visit() override {
-        existing += 1;
         if (!trainable) {
             frozen += 1;
             return;
@@ -65,7 +64,6 @@ class TIterateObjCollect : public TIterateObj {
 
     std::vector<Candidate>& candidates;
     std::size_t pair;
-    int existing = 0;
     int frozen = 0;
 };
 
@@ -77,6 +75,8 @@ class TIterateObjUpwardWeights : public TIterateObj {
     void Visit() override {
         if (toLayer > sourceLayer)
             targets.push_back({toLayer, to, *weight});
+        if (!trainable)
+            frozen += 1;
     }
     struct Target {
         int layer;
@@ -85,6 +85,7 @@ class TIterateObjUpwardWeights : public TIterateObj {
     };
     int sourceLayer;
     std::vector<Target> targets;
+    int frozen = 0;
 };
 
 ActFunction EffectiveFunction(TBasicLayer* layer, int n) {
@@ -146,8 +147,8 @@ double* FindBiasWeight(TBasicNetwork& network, int layer, int neuron) {
 
 // A neuron whose only inputs come from bias neurons outputs a constant c. Removing it is exact
 // when c is 0; otherwise c times each of its outgoing weights moves into a bias weight of the
-// neuron it fed. Returns false (and changes nothing) when the neuron has other inputs or some fed
-// neuron has no bias weight to take its share.
+// neuron it fed. Returns false (and changes nothing) when the neuron has other inputs, a frozen
+// outgoing weight, or feeds a neuron without a bias weight to take its share.
 bool FoldConstantNeuron(TBasicNetwork& network, int layer, int neuron) {
     TIterateObjInputs inputs(layer);
     network.IterateNodeInputs(inputs, layer, neuron, FMaskExists);
@@ -161,6 +162,9 @@ bool FoldConstantNeuron(TBasicNetwork& network, int layer, int neuron) {
         return true;
     TIterateObjUpwardWeights outputs(layer);
     network.IterateNodeOutputs(outputs, layer, neuron, FMaskExists);
+    // A frozen weight was meant to stay as it is; the neuron stays with it.
+    if (outputs.frozen > 0)
+        return false;
     std::vector<double*> biasWeights;
     for (const auto& target : outputs.targets) {
         double* bias = FindBiasWeight(network, target.layer, target.neuron);
