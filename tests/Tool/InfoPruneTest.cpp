@@ -13,7 +13,7 @@
 #include "FileHandler/ParseTools.h"
 #include "MLP/Tool/Info.h"
 #include "MLP/Tool/Prune.h"
-#include "MLP/Tool/ToolSupport.h"
+#include "NeuralNets/MLPNetwork.h"
 
 namespace synapsor {
 namespace {
@@ -46,51 +46,21 @@ const char kMixedNetwork[] = R"(
 [~NeuralNetwork]
 )";
 
-const char kFullyConnectedNetwork[] = R"(
-[NeuralNetwork] [NetworkType = Connected]
-[NetworkInformation] [NumberOfLayers = 3] [~NetworkInformation]
-[Layer = 0] [LayerType = Simple] [NumberOfNeurons = 1] [ActivationFunction = bias] [~Layer]
-[Layer = 1] [LayerType = Input] [NumberOfNeurons = 1] [ActivationFunction = linear] [~Layer]
-[Layer = 2] [LayerType = Simple] [NumberOfNeurons = 1] [ActivationFunction = sigmoid] [~Layer]
-[ConnectionLayer] [LayerFrom = 1] [LayerTo = 2] [ConnectionType = FullyConnected]
-[Matrix Weights] 0.001 [~Matrix] [~ConnectionLayer]
-[~NeuralNetwork]
-)";
-
 std::unique_ptr<TBasicNetwork> Read(const std::string& text) {
     std::istringstream in(text);
     FileTools tools;
     return tools.ReadNetwork(in);
 }
 
-// An MLP with bias, the given layer sizes and weight (f, t) of every pair set to a distinct
-// value, so that every neuron matters until weights are pruned.
-std::unique_ptr<TBasicNetwork> Chain(const std::vector<int>& sizes) {
-    std::ostringstream text;
-    const int layers = static_cast<int>(sizes.size()) + 1;
-    text << "[NeuralNetwork] [NetworkType = MLP] [NetworkInformation] [NumberOfLayers = " << layers
-         << "] [~NetworkInformation]\n"
-         << "[Layer = 0] [LayerType = Simple] [NumberOfNeurons = 1] "
-            "[ActivationFunction = bias] [~Layer]\n";
-    for (int L = 1; L < layers; ++L)
-        text << "[Layer = " << L << "] [LayerType = " << (L == 1 ? "Input" : "Gain")
-             << "] [NumberOfNeurons = " << sizes[L - 1]
-             << "] [ActivationFunction = " << (L == 1 ? "linear" : "sigmoid") << "]"
-             << (L == 1 ? "" : " [Gain = 1]") << " [~Layer]\n";
-    double w = 0.1;
-    for (int t = 2; t < layers; ++t) {
-        for (int f : {0, t - 1}) {
-            text << "[ConnectionLayer] [LayerFrom = " << f << "] [LayerTo = " << t
-                 << "] [ConnectionType = Pruneable] [WeightList]\n";
-            const int nFrom = f == 0 ? 1 : sizes[f - 1];
-            for (int i = 0; i < nFrom; ++i)
-                for (int j = 0; j < sizes[t - 1]; ++j, w = -w * 1.1 + 0.03)
-                    text << "[From = " << i << " To = " << j << " Weight = " << w << "]\n";
-            text << "[~WeightList] [~ConnectionLayer]\n";
-        }
-    }
-    text << "[~NeuralNetwork]\n";
-    return Read(text.str());
+// An MLP with bias and the given layer sizes, every weight a distinct value, so that every neuron
+// matters until weights are pruned.
+std::unique_ptr<TBasicNetwork> Chain(std::vector<int> sizes) {
+    auto net = std::make_unique<TMLPNetwork>(static_cast<int>(sizes.size()), sizes.data(), true);
+    std::vector<double> weights(static_cast<std::size_t>(net->GetNumWeights(FMaskExists)));
+    for (std::size_t i = 0; i < weights.size(); ++i)
+        weights[i] = (i % 2 ? -0.3 : 0.4) + 0.05 * static_cast<double>(i);
+    net->SetWeights(weights.data(), FMaskExists);
+    return net;
 }
 
 std::vector<double> Outputs(TBasicNetwork& net, const std::vector<double>& input) {
@@ -133,26 +103,20 @@ TEST(InfoTest, FiguresOfAMixedNetwork) {
     EXPECT_EQ(info.layers[0].role + info.layers[1].role + info.layers[2].role + info.layers[3].role,
               "biasinputhiddenoutput");
 
-    struct Row {
-        int from, to, existing, pruned, frozen;
-        double minAbs, maxAbs, meanAbs;
-    };
-    const Row rows[] = {{0, 2, 3, 0, 1, 0.1, 0.3, 0.2},
-                        {0, 3, 1, 0, 0, 0.05, 0.05, 0.05},
-                        {1, 2, 5, 1, 1, 0.05, 1.5, 0.47},  // (0.5+0.05+1.5+0.05+0.25)/5
-                        {2, 3, 3, 0, 0, 0.4, 0.8, 0.6}};
-    ASSERT_EQ(info.connections.size(), 4u);
-    for (std::size_t i = 0; i < 4; ++i) {
+    const std::vector<std::vector<double>> rows = {
+        // from, to, existing, pruned, frozen, min |w|, max |w|, mean |w|
+        {0, 2, 3, 0, 1, 0.1, 0.3, 0.2},
+        {0, 3, 1, 0, 0, 0.05, 0.05, 0.05},
+        {1, 2, 5, 1, 1, 0.05, 1.5, 0.47},  // (0.5 + 0.05 + 1.5 + 0.05 + 0.25) / 5
+        {2, 3, 3, 0, 0, 0.4, 0.8, 0.6}};
+    ASSERT_EQ(info.connections.size(), rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
         const ConnectionInfo& c = info.connections[i];
-        SCOPED_TRACE(i);
-        EXPECT_EQ(c.from, rows[i].from);
-        EXPECT_EQ(c.to, rows[i].to);
-        EXPECT_EQ(c.existing, rows[i].existing);
-        EXPECT_EQ(c.pruned, rows[i].pruned);
-        EXPECT_EQ(c.frozen, rows[i].frozen);
-        EXPECT_DOUBLE_EQ(c.minAbs, rows[i].minAbs);
-        EXPECT_DOUBLE_EQ(c.maxAbs, rows[i].maxAbs);
-        EXPECT_DOUBLE_EQ(c.meanAbs, rows[i].meanAbs);
+        const std::vector<double> got = {1.0 * c.from,   1.0 * c.to,     1.0 * c.existing,
+                                         1.0 * c.pruned, 1.0 * c.frozen, c.minAbs,
+                                         c.maxAbs,       c.meanAbs};
+        for (std::size_t k = 0; k < got.size(); ++k)
+            EXPECT_NEAR(got[k], rows[i][k], 1e-12) << "row " << i << ", column " << k;
     }
     EXPECT_EQ(info.connections[3].type, "FullyConnected");
     EXPECT_EQ(info.neurons, 7);
@@ -166,7 +130,6 @@ TEST(InfoTest, FiguresOfAMixedNetwork) {
     EXPECT_EQ(parsed["layers"][2]["gains"], nlohmann::json::parse("[2.0, 1.0, 0.5]"));
     EXPECT_FALSE(parsed["layers"][3].contains("gains"));
     EXPECT_EQ(parsed["totals"]["trainable"], 10);
-    EXPECT_EQ(parsed["connections"][2]["pruned"], 1);
 
     std::ostringstream text;
     WriteInfoText(info, text);
@@ -187,26 +150,16 @@ TEST(PruneWeightsTest, ThresholdAndFractionTakeTheSmallestEarliestFirst) {
         std::vector<int> prunedPerPair;  // (0,2), (0,3), (1,2), (2,3)
         bool ties[3];                    // pruned: (0->3) 0->0, (1->2) 1->0, (1->2) 0->2
     };
-    auto threshold = [](double t) {
-        PruneOptions o;
-        o.threshold = t;
-        return o;
-    };
-    auto fraction = [](double f) {
-        PruneOptions o;
-        o.fraction = f;
-        return o;
-    };
+    // clang-format off
     const Case cases[] = {
-        {"below 0.1, strictly", threshold(0.1), {0, 1, 2, 0}, {true, true, true}},
-        {"threshold 0", threshold(0.0), {0, 0, 0, 0}, {false, false, false}},
-        {"two of seven: the tie goes by position",
-         fraction(2.0 / 7.0),
-         {0, 1, 1, 0},
+        {"below 0.1, strictly", PruneOptions{0.1, {}}, {0, 1, 2, 0}, {true, true, true}},
+        {"threshold 0", PruneOptions{0.0, {}}, {0, 0, 0, 0}, {false, false, false}},
+        {"two of seven: the tie goes by position", PruneOptions{{}, 2.0 / 7.0}, {0, 1, 1, 0},
          {true, true, false}},
-        {"half of seven rounds down", fraction(0.5), {0, 1, 2, 0}, {true, true, true}},
-        {"all", fraction(1.0), {2, 1, 4, 0}, {true, true, true}},
+        {"half of seven rounds down", PruneOptions{{}, 0.5}, {0, 1, 2, 0}, {true, true, true}},
+        {"all", PruneOptions{{}, 1.0}, {2, 1, 4, 0}, {true, true, true}},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         auto net = Read(kMixedNetwork);
@@ -246,73 +199,23 @@ TEST(PruneWeightsTest, SkippedWeightsAreReported) {
     EXPECT_NE(out.str().find("Weights: 12 before, 5 after\n"), std::string::npos);
 }
 
-TEST(PruneWeightsTest, BadOptionsAndNetworksWithoutPruneableMatrices) {
-    auto threshold = [](double t) {
-        PruneOptions o;
-        o.threshold = t;
-        return o;
-    };
-    auto fraction = [](double f) {
-        PruneOptions o;
-        o.fraction = f;
-        return o;
-    };
-    const std::pair<PruneOptions, std::string> cases[] = {
-        {threshold(-0.01), "the threshold must be 0 or more, not -0.01"},
-        {threshold(std::nan("")), "the threshold must be 0 or more, not nan"},
-        {fraction(-0.5), "the fraction must lie between 0 and 1, not -0.5"},
-        {fraction(1.01), "the fraction must lie between 0 and 1, not 1.01"},
-        {PruneOptions(), "give either --threshold or --fraction"},
-    };
-    for (const auto& [options, message] : cases) {
-        auto net = Read(kMixedNetwork);
-        try {
-            PruneWeights(*net, options);
-            ADD_FAILURE() << message;
-        } catch (const ToolError& e) {
-            EXPECT_EQ(e.what(), message);
-        }
-        EXPECT_EQ(net->GetNumWeights(FMaskExists), 12);
-    }
-    auto net = Read(kFullyConnectedNetwork);
-    EXPECT_THROW(
-        {
-            try {
-                PruneWeights(*net, threshold(1.0));
-            } catch (const ToolError& e) {
-                EXPECT_STREQ(e.what(),
-                             "the network has no pruneable weight matrix, so no weight can be "
-                             "pruned");
-                throw;
-            }
-        },
-        ToolError);
-}
-
-TEST(RemoveDeadNeuronsTest, NeuronWithoutOutgoingWeightsGoesAndOutputsStay) {
-    auto net = Chain({2, 4, 2});
-    PruneOutgoing(*net, 2, 2);
-    auto original = std::make_unique<TBasicNetwork>(*net);
-    const auto report = RemoveDeadNeurons(*net);
-    ASSERT_EQ(report.size(), 1u);
-    EXPECT_EQ(report[0].layer, 2);
-    EXPECT_EQ(report[0].removed, std::vector<int>{2});
-    EXPECT_EQ(net->GetLayer(2)->numNodes, 3);
-    EXPECT_EQ(net->CheckConsistency(), "");
-    for (const auto& input : Grid())
-        EXPECT_EQ(Outputs(*net, input), Outputs(*original, input));
-}
-
-TEST(RemoveDeadNeuronsTest, ChainsAcrossTwoLayers) {
+// Removing dead neurons leaves every output as it was: exactly for a neuron without outgoing
+// weights (it contributed nothing), up to rounding for a constant one moved into bias weights.
+TEST(RemoveDeadNeuronsTest, DeadNeuronsAndChainsAcrossTwoLayersGoAndOutputsStay) {
     // Layers: bias 0, inputs 1 (2), hidden 2 (3), hidden 3 (3), outputs 4 (1).
     struct Case {
         const char* name;
         void (*cut)(TBasicNetwork&);
         std::vector<int> removed2, removed3;
-        bool exact;  // false: a constant output moved into bias weights, rounding may differ
+        bool exact;
     };
     const Case cases[] = {
-        {"neuron 1 of layer 3 feeds nothing, neuron 0 of layer 2 fed only it",
+        {"neuron 1 of layer 3 feeds nothing",
+         [](TBasicNetwork& n) { PruneOutgoing(n, 3, 1); },
+         {},
+         {1},
+         true},
+        {"and neuron 0 of layer 2 fed only it",
          [](TBasicNetwork& n) {
              PruneOutgoing(n, 3, 1);
              n.GetConnections(2, 3)->Prune(0, 0);
@@ -323,10 +226,10 @@ TEST(RemoveDeadNeuronsTest, ChainsAcrossTwoLayers) {
          true},
         {"neuron 2 of layer 2 keeps only its bias input, then neuron 0 of layer 3 only had it",
          [](TBasicNetwork& n) {
-             for (int k = 0; k < 2; ++k)
+             for (int k = 0; k < 2; ++k) {
                  n.GetConnections(1, 2)->Prune(k, 2);
-             for (int k = 0; k < 2; ++k)
                  n.GetConnections(2, 3)->Prune(k, 0);
+             }
          },
          {2},
          {0},
@@ -337,45 +240,45 @@ TEST(RemoveDeadNeuronsTest, ChainsAcrossTwoLayers) {
         auto net = Chain({2, 3, 3, 1});
         c.cut(*net);
         auto original = std::make_unique<TBasicNetwork>(*net);
-        const auto report = RemoveDeadNeurons(*net);
-        ASSERT_EQ(report.size(), 2u);
-        EXPECT_EQ(report[0].removed, c.removed2);
-        EXPECT_EQ(report[1].removed, c.removed3);
-        EXPECT_EQ(net->GetLayer(0)->numNodes, 1);  // the bias neuron always stays
+        std::vector<int> removed[5];
+        for (const LayerNodeReport& layer : RemoveDeadNeurons(*net))
+            removed[layer.layer] = layer.removed;
+        EXPECT_EQ(removed[2], c.removed2);
+        EXPECT_EQ(removed[3], c.removed3);
+        EXPECT_EQ(net->GetLayer(3)->numNodes, 3 - static_cast<int>(c.removed3.size()));
         EXPECT_EQ(net->CheckConsistency(), "");
         for (const auto& input : Grid()) {
-            const auto got = Outputs(*net, input);
-            const auto want = Outputs(*original, input);
             if (c.exact)
-                EXPECT_EQ(got, want);
+                EXPECT_EQ(Outputs(*net, input), Outputs(*original, input));
             else
-                EXPECT_NEAR(got[0], want[0], 1e-12);
+                EXPECT_NEAR(Outputs(*net, input)[0], Outputs(*original, input)[0], 1e-12);
         }
     }
 }
 
-TEST(RemoveDeadNeuronsTest, ConstantNeuronStaysWhenItsOutputCannotMove) {
+TEST(RemoveDeadNeuronsTest, NeuronsThatMustStay) {
     const std::pair<const char*, void (*)(TBasicNetwork&)> cases[] = {
-        {"the output has no bias weight",
-         [](TBasicNetwork& n) { n.GetConnections(0, 3)->Prune(0, 0); }},
-        {"its outgoing weight is frozen",
-         [](TBasicNetwork& n) { n.GetConnections(2, 3)->SetUntrainable(0, 0); }},
+        {"a bias neuron without outgoing weights",
+         [](TBasicNetwork& n) { PruneOutgoing(n, 0, 0); }},
+        // Hidden neuron 0 without inputs outputs sigmoid(0) = 0.5 ...
+        {"a constant neuron feeding an output without bias weight",
+         [](TBasicNetwork& n) {
+             PruneIncoming(n, 2, 0);
+             n.GetConnections(0, 3)->Prune(0, 0);
+         }},
+        {"a constant neuron with a frozen outgoing weight",
+         [](TBasicNetwork& n) {
+             PruneIncoming(n, 2, 0);
+             n.GetConnections(2, 3)->SetUntrainable(0, 0);
+         }},
     };
     for (const auto& [name, cut] : cases) {
         SCOPED_TRACE(name);
         auto net = Chain({2, 2, 1});
-        PruneIncoming(*net, 2, 0);  // sigmoid of 0: a constant 0.5
         cut(*net);
         EXPECT_TRUE(RemoveDeadNeurons(*net).empty());
-        EXPECT_EQ(net->GetLayer(2)->numNodes, 2);
+        EXPECT_EQ(net->GetNumNeurons(), 6);
     }
-}
-
-TEST(RemoveDeadNeuronsTest, BiasNeuronWithoutOutgoingWeightsStays) {
-    auto net = Chain({2, 2, 1});
-    PruneOutgoing(*net, 0, 0);
-    EXPECT_TRUE(RemoveDeadNeurons(*net).empty());
-    EXPECT_EQ(net->GetNumNeurons(), 6);
 }
 
 }  // namespace
