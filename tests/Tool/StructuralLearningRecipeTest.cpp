@@ -77,27 +77,19 @@ TEST(InfoPruneCliTest, BadInputGetsAMessageAndStatus1) {
         int status;
         std::string err;  // the first line of standard error
     };
+    const std::string no = "synapsor-tool: ";
+    // clang-format off
     const Case cases[] = {
-        {{"prune", iris, "-o", out, "--threshold", "-0.5"},
-         1,
-         "synapsor-tool: the threshold must be 0 or more, not -0.5"},
-        {{"prune", iris, "-o", out, "--fraction", "1.5"},
-         1,
-         "synapsor-tool: the fraction must lie between 0 and 1, not 1.5"},
-        {{"prune", iris, "-o", out, "--fraction", "-0.1"},
-         1,
-         "synapsor-tool: the fraction must lie between 0 and 1, not -0.1"},
-        {{"prune", connected, "-o", out, "--threshold", "1"},
-         1,
-         "synapsor-tool: " + connected +
-             ": the network has no pruneable weight matrix, so no weight can be pruned"},
-        {{"prune", iris, "-o", out},
-         2,
-         "synapsor-tool: Exactly 1 option from [--threshold,--fraction] is required"},
-        {{"info", dir.File("missing.wgt")},
-         1,
-         "synapsor-tool: " + dir.File("missing.wgt") + ": Error on File Open"},
+        {{"prune", iris, "-o", out, "--threshold", "-0.5"}, 1, no + "the threshold must be 0 or more, not -0.5"},
+        {{"prune", iris, "-o", out, "--threshold", "nan"}, 1, no + "the threshold must be 0 or more, not nan"},
+        {{"prune", iris, "-o", out, "--fraction", "1.5"}, 1, no + "the fraction must lie between 0 and 1, not 1.5"},
+        {{"prune", iris, "-o", out, "--fraction", "-0.1"}, 1, no + "the fraction must lie between 0 and 1, not -0.1"},
+        {{"prune", connected, "-o", out, "--threshold", "1"}, 1,
+         no + connected + ": the network has no pruneable weight matrix, so no weight can be pruned"},
+        {{"prune", iris, "-o", out}, 2, no + "Exactly 1 option from [--threshold,--fraction] is required"},
+        {{"info", dir.File("missing.wgt")}, 1, no + dir.File("missing.wgt") + ": Error on File Open"},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.err);
         const auto result = Tool(c.args);
