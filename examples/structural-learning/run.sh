@@ -15,6 +15,9 @@ build=$(cd "${1:-$here/../../build}" && pwd)
 work=${2:-$build/structural-learning}
 tool=$build/synapsor-tool
 trainer=$build/Synapsor
+for program in "$tool" "$trainer"; do
+    [ -x "$program" ] || { echo "run.sh: $program is missing: run make first" >&2; exit 1; }
+done
 
 # Settings of the recipe: the README explains each.
 hidden=10
@@ -30,7 +33,7 @@ cd "$work"
 
 # The iris rows are shuffled once in the file: the first 100 train, the last 50 test (17, 17
 # and 16 flowers of the three species).
-split() {  # split FIRST LAST OUT
+split_rows() {  # split_rows FIRST LAST OUT
     awk -v first="$1" -v last="$2" '
         /^\[Data\]/ { in_data = 1; next }
         /^\[~Data\]/ { in_data = 0; next }
@@ -42,8 +45,8 @@ split() {  # split FIRST LAST OUT
             print "[~Data]"; print "[~DataSet]"
         }' "$here/../iris/iris.dat" >"$3"
 }
-split 1 100 train.dat
-split 101 150 test.dat
+split_rows 1 100 train.dat
+split_rows 101 150 test.dat
 
 "$tool" create --layers 4,$hidden,3 --seed $seed -o start.wgt
 
