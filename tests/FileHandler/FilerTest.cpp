@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -32,7 +33,9 @@ class FilerTest : public ::testing::Test {
   protected:
     void SetUp() override {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        path = ::testing::TempDir() + "filer_" + info->name() + ".dat";
+        // The process id keeps test runs of several build trees on one machine apart.
+        path = ::testing::TempDir() + "filer_" + std::to_string(getpid()) + "_" + info->name() +
+               ".dat";
         std::remove(path.c_str());
     }
     void TearDown() override { std::remove(path.c_str()); }
@@ -438,7 +441,8 @@ TEST_F(FilerTest, ProbeAnswers) {
 // The shape checks run in order: the first data set's, the row counts, the second's.
 TEST(FilerDeathTest, WritersCheckTheShapeInOrder) {
     FileTools tools;
-    const std::string path = ::testing::TempDir() + "filer_shape_death.dat";
+    const std::string path =
+        ::testing::TempDir() + "filer_shape_death_" + std::to_string(getpid()) + ".dat";
     const double v[] = {1};
     Data labelledWithOutputs(1, 1, 1, true), threeRows(3, 1, 0, false);
     Data labelledWithInputs(1, 1, 1, true);
