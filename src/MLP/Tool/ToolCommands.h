@@ -10,5 +10,7 @@ namespace synapsor {
 CLI::App* AddCreateCommand(CLI::App& app);
 CLI::App* AddRecallCommand(CLI::App& app);
 CLI::App* AddEvaluateCommand(CLI::App& app);
+CLI::App* AddInfoCommand(CLI::App& app);
+CLI::App* AddPruneCommand(CLI::App& app);
 
 }  // namespace synapsor

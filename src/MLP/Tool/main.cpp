@@ -34,6 +34,8 @@ int Run(int argc, char** argv) {
     AddCreateCommand(app);
     AddRecallCommand(app);
     AddEvaluateCommand(app);
+    AddInfoCommand(app);
+    AddPruneCommand(app);
 
     try {
         app.parse(argc, argv);
