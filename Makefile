@@ -16,7 +16,7 @@ FUZZ_SECONDS ?= 600
 FUZZ_SEED  ?=
 FUZZ_JOBS  ?= 2
 
-APT_PACKAGES := g++ cmake make libgtest-dev libcli11-dev nlohmann-json3-dev
+APT_PACKAGES := g++ cmake make libgtest-dev libcli11-dev nlohmann-json3-dev libcsv-dev
 FUZZ_APT_PACKAGES := clang libclang-rt-14-dev cmake make
 
 .PHONY: all build test test-asan demo deps fuzz fuzz-deps clean
@@ -30,6 +30,7 @@ deps:
 	[ -f /usr/include/gtest/gtest.h ] || [ -f /usr/local/include/gtest/gtest.h ] || missing="$$missing libgtest-dev"; \
 	[ -f /usr/include/CLI/CLI.hpp ] || missing="$$missing libcli11-dev"; \
 	[ -f /usr/include/nlohmann/json.hpp ] || missing="$$missing nlohmann-json3-dev"; \
+	[ -f /usr/include/csv.h ] || missing="$$missing libcsv-dev"; \
 	scripts/install-missing.sh "$$missing" "$(APT_PACKAGES)"
 
 $(BUILD)/CMakeCache.txt: | deps

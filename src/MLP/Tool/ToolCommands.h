@@ -5,4 +5,11 @@
 
 #include <CLI/CLI.hpp>
 
-namespace synapsor {}  // namespace synapsor
+namespace synapsor {
+
+void AddImportCommand(CLI::App& app);
+void AddExportCommand(CLI::App& app);
+void AddCheckCommand(CLI::App& app);
+void AddPlotCommand(CLI::App& app);
+
+}  // namespace synapsor

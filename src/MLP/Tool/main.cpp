@@ -31,6 +31,7 @@ int Run(int argc, char** argv) {
     app.set_version_flag("--version", "synapsor-tool " SYNAPSOR_VERSION);
     app.require_subcommand(1, 1);
     app.fallthrough();
+    AddImportCommand(app);
 
     try {
         app.parse(argc, argv);
