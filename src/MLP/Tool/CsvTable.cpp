@@ -198,4 +198,10 @@ std::string FormatNumber(double value) {
     return ec == std::errc() ? std::string(text, ptr) : std::string("nan");
 }
 
+std::string FormatNumber(float value) {
+    char text[32];
+    const auto [ptr, ec] = std::to_chars(text, text + sizeof text, value);
+    return ec == std::errc() ? std::string(text, ptr) : std::string("nan");
+}
+
 }  // namespace synapsor

@@ -44,5 +44,6 @@ std::optional<double> ParseCell(std::string_view cell);
 std::string CsvField(std::string_view text, char delimiter = ',');
 // A number as the shortest text that reads back as the same double ("0.1", "1e-20").
 std::string FormatNumber(double value);
+std::string FormatNumber(float value);
 
 }  // namespace synapsor

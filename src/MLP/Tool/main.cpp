@@ -32,6 +32,7 @@ int Run(int argc, char** argv) {
     app.require_subcommand(1, 1);
     app.fallthrough();
     AddImportCommand(app);
+    AddCheckCommand(app);
 
     try {
         app.parse(argc, argv);

@@ -5,15 +5,31 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <locale>
 #include <string>
 #include <system_error>
 
 #include "MLP/Common/FailureReport.h"
 #include "MLP/Common/ParameterFile.h"
+#include "MLP/Common/ParameterLint.h"
 #include "MLP/Train/TrainingRun.h"
 
 namespace {
+
+// Words the reader skips although they look like settings are named on standard error; the
+// run goes on as before. The stream is left at its start for the reader.
+void WarnSkippedWords(std::ifstream& file, const char* name) {
+    const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    file.clear();
+    file.seekg(0);
+    for (const synapsor::ParameterFinding& finding : synapsor::LintParameterText(text).findings) {
+        if (finding.kind == synapsor::LintKind::RepeatedKey)
+            continue;
+        std::cerr << "warning: " << name << ':' << finding.word.line << ": " << finding.Message()
+                  << std::endl;
+    }
+}
 
 int Run(int argc, char** argv) {
     using namespace synapsor;
@@ -32,6 +48,7 @@ int Run(int argc, char** argv) {
         return 1;
     }
     file.imbue(std::locale::classic());
+    WarnSkippedWords(file, name);
     const ParameterFileResult read = ReadParameterFile(file);
     file.close();
     if (!read.ok()) {
