@@ -33,6 +33,7 @@ int Run(int argc, char** argv) {
     app.fallthrough();
     AddImportCommand(app);
     AddCheckCommand(app);
+    AddExportCommand(app);
 
     try {
         app.parse(argc, argv);
