@@ -34,6 +34,7 @@ int Run(int argc, char** argv) {
     AddImportCommand(app);
     AddCheckCommand(app);
     AddExportCommand(app);
+    AddPlotCommand(app);
 
     try {
         app.parse(argc, argv);
