@@ -92,12 +92,12 @@ bool KeyShaped(const std::string& word) {
 }  // namespace
 
 std::vector<ParameterWord> SplitParameterWords(std::string_view text) {
-    std::size_t i = 0;
-    if (text.substr(0, 3) == "\xEF\xBB\xBF")
-        i = 3;
+    // The mark is no character to the user: the first word stays in column 1.
+    const std::size_t start = text.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
+    std::size_t i = start;
     std::vector<ParameterWord> words;
     int line = 1;
-    std::size_t lineStart = 0;
+    std::size_t lineStart = start;
     while (i < text.size()) {
         const auto c = static_cast<unsigned char>(text[i]);
         if (std::isspace(c)) {
@@ -108,11 +108,11 @@ std::vector<ParameterWord> SplitParameterWords(std::string_view text) {
             ++i;
             continue;
         }
-        const std::size_t start = i;
+        const std::size_t begin = i;
         while (i < text.size() && !std::isspace(static_cast<unsigned char>(text[i])))
             ++i;
-        words.push_back({std::string(text.substr(start, i - start)), line,
-                         static_cast<int>(start - lineStart) + 1});
+        words.push_back({std::string(text.substr(begin, i - begin)), line,
+                         static_cast<int>(begin - lineStart) + 1});
     }
     return words;
 }
