@@ -4,6 +4,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -152,7 +153,11 @@ CsvTable ReadCsvFile(const std::string& file, const CsvOptions& options,
         text.assign(std::istreambuf_iterator<char>(stdinStream), std::istreambuf_iterator<char>());
         return ParseCsv(text, "standard input", options);
     }
-    std::ifstream in(file, std::ios::binary);
+    std::error_code ec;
+    std::ifstream in;
+    // A directory opens as a stream here but cannot be read.
+    if (!std::filesystem::is_directory(file, ec))
+        in.open(file, std::ios::binary);
     if (!in.is_open())
         throw ToolError("cannot open CSV file " + file);
     std::ostringstream buffer;
@@ -180,7 +185,9 @@ std::optional<double> ParseCell(std::string_view cell) {
 }
 
 std::string CsvField(std::string_view text, char delimiter) {
-    bool plain = text.empty() || (text.front() != ' ' && text.back() != ' ');
+    // libcsv trims blanks around unquoted fields when reading: keep them inside quotes.
+    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    bool plain = text.empty() || (!blank(text.front()) && !blank(text.back()));
     for (const char c : text) {
         if (c == delimiter || c == '"' || c == '\n' || c == '\r')
             plain = false;
