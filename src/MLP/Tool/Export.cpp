@@ -2,6 +2,9 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <iostream>
 #include <memory>
 #include <ostream>
@@ -15,6 +18,41 @@
 namespace synapsor {
 
 namespace {
+
+// Fifteen significant digits, as the data set file keeps them: a value that went through scaling
+// and back (1064.9999999999995) shows as the table had it (1065).
+std::string Exported(double value) {
+    char text[32];
+    const auto [ptr, ec] =
+        std::to_chars(text, text + sizeof text, value, std::chars_format::general, 15);
+    return ec == std::errc() ? std::string(text, ptr) : FormatNumber(value);
+}
+
+// A value scaled back into a column's units carries the error of its 15 stored digits times the
+// column's spread: digits below spread * 1e-14 are noise (479.99999999999950 for 480) and are
+// rounded away.
+std::string InUnits(double value, const PrepColumn& column) {
+    const double spread = column.scale == ColumnScale::MinMax   ? column.second - column.first
+                          : column.scale == ColumnScale::ZScore ? 10.0 * column.second
+                                                                : 0.0;
+    if (!(spread > 0.0) || !std::isfinite(spread) || !std::isfinite(value))
+        return Exported(value);
+    const int decimals = std::max(0, 14 - static_cast<int>(std::floor(std::log10(spread))));
+    if (decimals > 30)
+        return Exported(value);
+    char text[400];
+    const auto [ptr, ec] =
+        std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
+    if (ec != std::errc())
+        return Exported(value);
+    std::string s(text, ptr);
+    if (s.find('.') != std::string::npos) {
+        s.erase(s.find_last_not_of('0') + 1);
+        if (s.back() == '.')
+            s.pop_back();
+    }
+    return s == "-0" ? "0" : s;
+}
 
 // The text of a row's label list: names (as import encoded them) and values other than 1.
 std::string LabelText(const Data& data, int row) {
@@ -127,7 +165,7 @@ class Exporter {
     void Cells(const Part& part, int row, std::vector<std::string>& cells) const {
         if (!prep) {
             for (int c = 0; c < part.count; ++c)
-                cells.push_back(FormatNumber(Get(part, row, c)));
+                cells.push_back(Exported(Get(part, row, c)));
             return;
         }
         int at = 0;
@@ -144,8 +182,9 @@ class Exporter {
                     cells.push_back(column.categories[static_cast<std::size_t>(best)]);
             } else {
                 const double v = Get(part, row, at);
-                cells.push_back(FormatNumber(
-                    part.show == Part::Value ? column.Unscale(v) : column.UnscaleDifference(v)));
+                cells.push_back(InUnits(
+                    part.show == Part::Value ? column.Unscale(v) : column.UnscaleDifference(v),
+                    column));
             }
             at += column.Width();
         }
