@@ -121,8 +121,15 @@ void WritePlot(std::ostream& out, const std::vector<Curve>& given, const PlotOpt
         y.lo = std::floor(std::log10(ylo));
         y.hi = std::max(std::ceil(std::log10(yhi)), y.lo + 1);
         const int step = static_cast<int>(std::ceil((y.hi - y.lo) / 8));
-        for (double k = y.lo; k <= y.hi; k += step)
+        // Over a few decades 2 and 5 times each power of ten are marked too.
+        const bool fine = y.hi - y.lo <= 3;
+        for (double k = y.lo; k <= y.hi; k += step) {
             yticks.push_back(std::pow(10.0, k));
+            if (fine && k < y.hi) {
+                yticks.push_back(2 * std::pow(10.0, k));
+                yticks.push_back(5 * std::pow(10.0, k));
+            }
+        }
     } else {
         const double pad = yhi > ylo ? (yhi - ylo) * 0.05 : std::max(std::fabs(yhi) * 0.1, 1.0);
         y.lo = ylo - pad;
