@@ -191,7 +191,12 @@ std::vector<CheckFinding> CheckParameterFile(const std::string& file) {
         in.open(file, std::ios::binary);
     if (!in.is_open())
         throw ToolError("Cannot open parameter file " + file);
-    std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::string text;
+    try {
+        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    } catch (const std::exception&) {
+        throw ToolError("Read error in parameter file " + file);
+    }
     return Checker(std::move(text)).Run();
 }
 

@@ -2,6 +2,7 @@
 // Usage and parameter errors go to standard error with exit status 1. Any exception the run does
 // not report itself (out of memory, an internal error) is reported here on standard error, also
 // with exit status 1, instead of ending the program abnormally.
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -20,7 +21,13 @@ namespace {
 // Words the reader skips although they look like settings are named on standard error; the
 // run goes on as before. The stream is left at its start for the reader.
 void WarnSkippedWords(std::ifstream& file, const char* name) {
-    const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    std::string text;
+    try {
+        text.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    } catch (const std::exception&) {
+        // A file the system cannot read: the reader meets the same fault and reports it.
+        text.clear();
+    }
     file.clear();
     file.seekg(0);
     for (const synapsor::ParameterFinding& finding : synapsor::LintParameterText(text).findings) {
