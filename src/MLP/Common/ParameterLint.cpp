@@ -134,6 +134,11 @@ std::string NearestParameterKey(std::string_view word) {
     const char* name = nullptr;
     bool tied = false;
     for (const Key& key : kKeys) {
+        // More than two letters longer or shorter is more than two edits; a long word is never
+        // compared in full.
+        const std::size_t n = std::char_traits<char>::length(key.name);
+        if (up.size() > n + 2 || up.size() + 2 < n)
+            continue;
         const std::size_t d = EditDistance(up, Upper(key.name));
         if (d < best) {
             best = d;
