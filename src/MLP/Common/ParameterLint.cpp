@@ -117,14 +117,24 @@ std::vector<ParameterWord> SplitParameterWords(std::string_view text) {
     return words;
 }
 
+namespace {
+
+// Over-long words are cut as the reader's messages cut them.
+std::string Excerpt(const std::string& word) {
+    constexpr std::size_t kShown = 40;
+    return word.size() <= kShown ? word : word.substr(0, kShown) + "...";
+}
+
+}  // namespace
+
 std::string ParameterFinding::Message() const {
     if (kind == LintKind::RepeatedKey) {
         return "\"" + word.text + "\" is given again (first on line " +
                std::to_string(earlierLine) + "); the later value is used";
     }
-    std::string message = "\"" + word.text + "\" is not a setting and is ignored";
+    std::string message = "\"" + Excerpt(word.text) + "\" is not a setting and is ignored";
     if (!suggestion.empty())
-        message += " (did you mean " + suggestion + "?)";
+        message += " (did you mean " + Excerpt(suggestion) + "?)";
     return message;
 }
 
