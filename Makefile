@@ -1,4 +1,8 @@
-# Top-level entry points. `make` builds, `make test` builds and runs every test,
+# Top-level entry points. `make` builds the programs (build/Synapsor, build/synapsor-tool) in
+# release mode and no tests; `make test` builds and runs every test in the same build directory,
+# so switching between the two rebuilds nothing; `make install PREFIX=/usr/local` (DESTDIR
+# honoured) installs programs, library, headers, CMake and pkg-config files, man pages and docs;
+# `make package` builds the Debian package synapsor_<version>_<arch>.deb in $(BUILD);
 # `make test-asan` runs the tests under AddressSanitizer + UndefinedBehaviorSanitizer,
 # `make demo` trains an example (DEMO=iris or DEMO=xor) in a copy under $(BUILD)/demo,
 # `make fuzz` builds the libFuzzer targets with clang++ in $(FUZZ_BUILD) and runs each for
@@ -10,16 +14,18 @@ BUILD      ?= build
 ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?=
+PREFIX     ?= /usr/local
 DEMO       ?= iris
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 600
 FUZZ_SEED  ?=
 FUZZ_JOBS  ?= 2
 
-APT_PACKAGES := g++ cmake make libgtest-dev libcli11-dev nlohmann-json3-dev libcsv-dev
+APT_PACKAGES := g++ cmake make libgtest-dev libcli11-dev nlohmann-json3-dev libcsv-dev groff-base
+PACKAGE_APT_PACKAGES := dpkg-dev pkg-config
 FUZZ_APT_PACKAGES := clang libclang-rt-14-dev cmake make
 
-.PHONY: all build test test-asan demo deps fuzz fuzz-deps clean
+.PHONY: all build test test-asan demo deps install package package-deps fuzz fuzz-deps clean
 
 all: build
 
@@ -31,16 +37,39 @@ deps:
 	[ -f /usr/include/CLI/CLI.hpp ] || missing="$$missing libcli11-dev"; \
 	[ -f /usr/include/nlohmann/json.hpp ] || missing="$$missing nlohmann-json3-dev"; \
 	[ -f /usr/include/csv.h ] || missing="$$missing libcsv-dev"; \
+	command -v groff >/dev/null 2>&1 || missing="$$missing groff-base"; \
 	scripts/install-missing.sh "$$missing" "$(APT_PACKAGES)"
 
+# The build directory starts in release mode without tests; `make test` switches the tests on
+# once, and from then on `make` still builds only the programs (no flag changes, no rebuild).
 $(BUILD)/CMakeCache.txt: | deps
-	cmake -S . -B $(BUILD) $(CMAKE_ARGS)
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DSYNAPSOR_TESTS=OFF $(CMAKE_ARGS)
 
 build: deps $(BUILD)/CMakeCache.txt
-	cmake --build $(BUILD) -j $(JOBS)
+	cmake --build $(BUILD) -j $(JOBS) --target programs
 
-test: build
+test: deps $(BUILD)/CMakeCache.txt
+	@grep -q '^SYNAPSOR_TESTS:BOOL=ON' $(BUILD)/CMakeCache.txt || \
+	  cmake -S . -B $(BUILD) -DSYNAPSOR_TESTS=ON
+	cmake --build $(BUILD) -j $(JOBS)
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Builds what the install rules need (not the tests), then installs it under PREFIX.
+install: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target programs synapsor man
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+# dpkg-shlibdeps (dpkg-dev) finds the package's dependencies; pkg-config is what the install
+# check builds the embedding example with.
+package-deps:
+	@missing=""; \
+	command -v dpkg-shlibdeps >/dev/null 2>&1 || missing="$$missing dpkg-dev"; \
+	command -v pkg-config >/dev/null 2>&1 || missing="$$missing pkg-config"; \
+	scripts/install-missing.sh "$$missing" "$(PACKAGE_APT_PACKAGES)"
+
+package: deps package-deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target programs synapsor man
+	cd $(BUILD) && cpack -G DEB
 
 $(ASAN_BUILD)/CMakeCache.txt: | deps
 	cmake -S . -B $(ASAN_BUILD) -DSYNAPSOR_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug $(CMAKE_ARGS)
@@ -78,4 +107,4 @@ fuzz: fuzz-deps $(FUZZ_BUILD)/CMakeCache.txt
 	FUZZ_SEED=$(FUZZ_SEED) fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_JOBS)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(BUILD)-shared $(ASAN_BUILD) $(FUZZ_BUILD)

@@ -1,8 +1,9 @@
 // Fuzz target: the data set file readers, which read files by name: the input is written to a
 // scratch file first. Any input must give data sets or FileTools::Error (TException for a size
-// the data set refuses). A file that was read is written, read back and written again: the
-// reader must accept what the writer emits, and the second text must equal the first. The
-// header probe and the chunk reader see the same file.
+// the data set refuses), whose place names the file and points at the token found in it. A file
+// that was read is written, read back and written again: the reader must accept what the writer
+// emits, and the second text must equal the first. The header probe and the chunk reader see the
+// same file.
 #include <cstddef>
 #include <cstdint>
 #include <fstream>
@@ -12,6 +13,7 @@
 #include <string_view>
 
 #include "FileHandler/Filer.h"
+#include "FuzzPlace.h"
 #include "FuzzSupport.h"
 
 namespace {
@@ -60,17 +62,20 @@ void ReadChunk(FileTools& tools, const std::string& path, std::int32_t rows) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FileTools tools;
-    const std::string path = synapsor::fuzz::WriteScratchFile(
-        "input.dat", std::string_view(reinterpret_cast<const char*>(data), size));
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    const std::string path = synapsor::fuzz::WriteScratchFile("input.dat", text);
     try {
         tools.ProbeFileHeader(path.c_str());
-    } catch (const FileTools::Error&) {
+    } catch (const FileTools::Error& e) {
+        synapsor::fuzz::CheckPlace(e, text);
     }
     std::unique_ptr<Data> first, second;
     std::int32_t code = FileTools::FORMAT_ERROR;
     try {
         code = tools.ReadDataSetFile(path.c_str(), first, second);
-    } catch (const FileTools::Error&) {
+    } catch (const FileTools::Error& e) {
+        synapsor::fuzz::CheckPlace(e, text);
+        FUZZ_CHECK(e.file == path);
         return 0;
     } catch (const synapsor::TException&) {
         return 0;

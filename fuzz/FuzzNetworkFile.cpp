@@ -1,6 +1,7 @@
-// Fuzz target: the network file reader. Any input must give a network or FileTools::Error. A
-// network that was read is written, read back and written again: the reader must accept what
-// the writer emits, and the second text must equal the first.
+// Fuzz target: the network file reader. Any input must give a network or FileTools::Error, whose
+// place points at the token found in the input. A network that was read is written, read back
+// and written again: the reader must accept what the writer emits, and the second text must
+// equal the first.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -8,6 +9,7 @@
 #include <string>
 
 #include "FileHandler/NetworkFile.h"
+#include "FuzzPlace.h"
 #include "FuzzSupport.h"
 
 namespace {
@@ -25,10 +27,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace synapsor;
     FileTools tools;
     std::unique_ptr<TBasicNetwork> network;
+    const std::string text(reinterpret_cast<const char*>(data), size);
     try {
-        std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
+        std::istringstream in(text);
         network = tools.ReadNetwork(in);
-    } catch (const FileTools::Error&) {
+    } catch (const FileTools::Error& e) {
+        fuzz::CheckPlace(e, text);
         return 0;
     }
     FUZZ_CHECK(network != nullptr);

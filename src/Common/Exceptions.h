@@ -14,7 +14,7 @@ namespace synapsor {
 class TKQstructure;
 
 class TException {
-public:
+  public:
     TException() = default;
     // kind may be null: the exception then has no kind.
     TException(const char* message, const char* kind);
@@ -29,7 +29,7 @@ public:
     const char* GetLocation() const { return hasLocation ? location.c_str() : nullptr; }
     const TKQstructure* GetDetails() const { return details.get(); }
 
-private:
+  private:
     std::string message;
     std::string kind;
     std::shared_ptr<TKQstructure> details;
@@ -43,9 +43,27 @@ struct FileToolsError {
     FileToolsError(std::string msg, std::istream* in = nullptr, int c = 0)
         : message(std::move(msg)), stream(in), code(c) {}
 
-    std::string message;              // what went wrong, a fixed English text
-    std::istream* stream = nullptr;   // the stream being read when the error arose, may be null
-    int code = 0;                     // 0 at every raise
+    bool HasPosition() const { return line > 0; }
+
+    std::string message;             // what went wrong, a fixed English text
+    std::istream* stream = nullptr;  // the stream being read when the error arose, may be null
+    int code = 0;                    // 0 at every raise
+
+    // Where reading stopped, filled in by the readers when they know it: the file (empty for a
+    // stream read without a name), the 1-based line and byte column of the token found there
+    // (line 0: no position), and that token, or atEnd when the input ended there instead.
+    std::string file;
+    long line = 0;
+    long column = 0;
+    std::string token;
+    bool atEnd = false;
+    // Why the file could not be opened (the system's reason); empty when it was opened.
+    std::string openFailure;
 };
+
+// The line that tells a user (and an editor) where a file error is:
+// "FILE:LINE:COLUMN: MESSAGE (found "TOKEN")", with "(found end of file)" at the end of the
+// input, or "FILE: cannot open: REASON". Empty when the error knows neither.
+std::string DescribeWhere(const FileToolsError& error);
 
 }  // namespace synapsor

@@ -16,10 +16,6 @@ namespace {
 
 constexpr int kEof = std::char_traits<char>::eof();
 
-bool IsSeparator(int c) {
-    return c <= 32 || c >= 127 || c == ',';
-}
-
 // The shape of the rows, from the header. The counts are those of the values in each row; a
 // part given as "Labels" has count 0 and a label list at the end of the row.
 struct Layout {
@@ -214,22 +210,30 @@ std::int32_t FileTools::ReadDataSetFile(const char* file, std::unique_ptr<Data>&
     }
     std::istream& in = positionable ? static_cast<std::istream&>(opened) : buffered;
 
-    std::string dataSetName, dataName;
-    const Layout layout = OpenDataBlock(*this, in, dataSetName, dataName);
-    if (layout.HasFirst() || layout.HasSecond()) {
-        CheckRowsFit(in, layout, layout.rows, "[Rows] in header exceeds the values in the file");
-    }
-    if (layout.HasFirst()) {
-        first = NewDataSet(layout.rows, layout.inputs, layout.expected, layout.labelsFirst);
-    }
-    if (layout.HasSecond()) {
-        second = NewDataSet(layout.rows, layout.generated, layout.errors, layout.labelsSecond);
-    }
-    ReadRows(*this, in, dataName, layout, layout.rows, first.get(), second.get());
+    BeginText(in);
+    try {
+        std::string dataSetName, dataName;
+        const Layout layout = OpenDataBlock(*this, in, dataSetName, dataName);
+        if (layout.HasFirst() || layout.HasSecond()) {
+            CheckRowsFit(in, layout, layout.rows,
+                         "[Rows] in header exceeds the values in the file");
+        }
+        if (layout.HasFirst()) {
+            first = NewDataSet(layout.rows, layout.inputs, layout.expected, layout.labelsFirst);
+        }
+        if (layout.HasSecond()) {
+            second = NewDataSet(layout.rows, layout.generated, layout.errors, layout.labelsSecond);
+        }
+        ReadRows(*this, in, dataName, layout, layout.rows, first.get(), second.get());
 
-    ExpectEndTag(ReadStatement(dataName, in), in);
-    ExpectEndTag(ReadStatement(dataSetName, in), in);
-    ExpectEndTag(ReadStatement({}, in), in);
+        ExpectEndTag(ReadStatement(dataName, in), in);
+        ExpectEndTag(ReadStatement(dataSetName, in), in);
+        ExpectEndTag(ReadStatement({}, in), in);
+    } catch (Error& e) {
+        Locate(e);
+        e.file = file;
+        throw;
+    }
     return SUCCESS;
 }
 
@@ -275,31 +279,41 @@ std::int32_t FileTools::ReadDataSetHeader(std::istream& in, std::int32_t& inputs
 }
 
 TLabelList FileTools::ReadLabelList(std::istream& in) {
+    Track(in);
     TLabelList list;
     std::streambuf* sb = in.rdbuf();
     SYN_ASSERT(sb != nullptr);
     // Separators and comments may precede the list.
-    int c = sb->sgetc();
-    for (;;) {
-        if (c != kEof && IsSeparator(c)) {
-            c = sb->snextc();
-        } else if (c == '/' && sb->snextc() == '*') {
-            sb->sbumpc();
-            SkipComment(in);
-            c = sb->sgetc();
-        } else {
-            break;
+    int c = SkipSeparators(*sb);
+    while (c == '/') {
+        MarkToken();
+        sb->sbumpc();
+        ++consumed;
+        if (sb->sgetc() != '*') {
+            SetToken("/", 1);
+            Fail("Label list expected: '[' missing", in);
         }
+        sb->sbumpc();
+        ++consumed;
+        SetToken("/*", 2);
+        SkipComment(in);
+        c = SkipSeparators(*sb);
     }
-    if (c == kEof)
+    if (c == kEof) {
+        MarkEnd();
+        SetToken("", 0);
         Fail("Unexpected end of file in label list", in);
-    if (c != '[')
+    }
+    if (c != '[') {
+        NextTokenView(in);  // what stands there instead, for the message
         Fail("Label list expected: '[' missing", in);
-    c = sb->snextc();
-    while (c != kEof && IsSeparator(c))
-        c = sb->snextc();
+    }
+    sb->sbumpc();
+    ++consumed;
+    c = SkipSeparators(*sb);
     if (c == ']') {
         sb->sbumpc();
+        ++consumed;
         return list;
     }
     Statement st;
@@ -329,23 +343,33 @@ std::int32_t FileTools::ReadDataSetChunk(const char* file, long& offset, std::in
     first.reset();
     second.reset();
 
-    std::string dataSetName, dataName;
-    const Layout layout = OpenDataBlock(*this, in, dataSetName, dataName);
-    const std::streampos start = in.tellg();
-    in.seekg(start + static_cast<std::streamoff>(offset));
-    if (start == std::streampos(-1) || !in)
-        Fail("Data set file cannot be positioned", in);
-    if (layout.HasFirst() || layout.HasSecond()) {
-        CheckRowsFit(in, layout, count, "Rows requested exceed the values left in the file");
+    BeginText(in);
+    try {
+        std::string dataSetName, dataName;
+        const Layout layout = OpenDataBlock(*this, in, dataSetName, dataName);
+        const std::streampos start = in.tellg();
+        in.seekg(start + static_cast<std::streamoff>(offset));
+        if (start == std::streampos(-1) || !in)
+            Fail("Data set file cannot be positioned", in);
+        // Lines are not counted over the bytes skipped: faults in the rows carry no position.
+        if (offset != 0)
+            ForgetPosition();
+        if (layout.HasFirst() || layout.HasSecond()) {
+            CheckRowsFit(in, layout, count, "Rows requested exceed the values left in the file");
+        }
+        if (layout.HasFirst()) {
+            first = NewDataSet(count, layout.inputs, layout.expected, layout.labelsFirst);
+        }
+        if (layout.HasSecond()) {
+            second = NewDataSet(count, layout.generated, layout.errors, layout.labelsSecond);
+        }
+        ReadRows(*this, in, dataName, layout, count, first.get(), second.get());
+        offset = static_cast<long>(in.tellg() - start);
+    } catch (Error& e) {
+        Locate(e);
+        e.file = file;
+        throw;
     }
-    if (layout.HasFirst()) {
-        first = NewDataSet(count, layout.inputs, layout.expected, layout.labelsFirst);
-    }
-    if (layout.HasSecond()) {
-        second = NewDataSet(count, layout.generated, layout.errors, layout.labelsSecond);
-    }
-    ReadRows(*this, in, dataName, layout, count, first.get(), second.get());
-    offset = static_cast<long>(in.tellg() - start);
     return SUCCESS;
 }
 
@@ -479,6 +503,7 @@ std::unique_ptr<TKQstructure> FileTools::ProbeFileHeader(const char* file) {
     std::ifstream in(file, std::ios::binary);
     if (!in.is_open())
         return MakeError("file-read-error");
+    BeginText(in);
     const std::string name = ExpectBlockStart(ReadStatement({}, in), in);
 
     if (strcasecmp(name.c_str(), "DATASET") == 0) {

@@ -169,7 +169,8 @@ void NetworkReader::CreateNetwork(const std::string& type) {
         net = std::make_unique<TConnectedNetwork>(numLayers);
     else if (Is(type, "MLP") && numLayers < 2)
         // Layer 0 (bias) comes before the input layer: one layer leaves none to compute.
-        Fail("NumberOfLayers = " + Num(numLayers) + " is too few for an MLP network, which has at "
+        Fail("NumberOfLayers = " + Num(numLayers) +
+             " is too few for an MLP network, which has at "
              "least 2 layers");
     else if (Is(type, "MLP"))
         // The writer names the bias layer by its index, conventionally 0: any index declares one.
@@ -817,10 +818,14 @@ std::unique_ptr<TBasicNetwork> FileTools::ReadNetworkFile(const char* file, TKQs
     SYN_ASSERT(file != nullptr);
     std::ifstream in(file, std::ios::in | std::ios::binary);
     try {
-        if (!in.is_open())
-            throw Error("Error on File Open", &in, 0);
+        if (!in.is_open()) {
+            Error e("Error on File Open", &in, 0);
+            e.openFailure = OpenFailureReason(file);
+            throw e;
+        }
         return ReadNetwork(in, nullptr);
     } catch (Error& e) {
+        e.file = file;
         e.stream = nullptr;  // the file stream ends here; the error must not point at it
         throw;
     }
@@ -828,7 +833,13 @@ std::unique_ptr<TBasicNetwork> FileTools::ReadNetworkFile(const char* file, TKQs
 
 std::unique_ptr<TBasicNetwork> FileTools::ReadNetwork(std::istream& in, TKQstructure* error) {
     std::unique_ptr<TKQstructure> released(error);
-    return NetworkReader(*this, in).Read();
+    BeginText(in);
+    try {
+        return NetworkReader(*this, in).Read();
+    } catch (Error& e) {
+        Locate(e);
+        throw;
+    }
 }
 
 void FileTools::WriteNetworkFile(const char* file, TBasicNetwork* network, TKQstructure* error) {

@@ -1,6 +1,11 @@
 #include "FileHandler/ParseTools.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <array>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -42,14 +47,6 @@ std::streambuf& Buffer(std::istream& in) {
     std::streambuf* sb = in.rdbuf();
     SYN_ASSERT(sb != nullptr);
     return *sb;
-}
-
-// Consumes separators; returns the next byte without consuming it (kEof at the end).
-int SkipSeparators(std::streambuf& sb) {
-    int c = sb.sgetc();
-    while (c != kEof && ClassOf(c) == kSeparator)
-        c = sb.snextc();
-    return c;
 }
 
 // Case-insensitive equality with the same upper-casing as strcasecmp, on texts that need not be
@@ -130,34 +127,101 @@ void Put(std::ostream& out, std::string_view text) {
 
 }  // namespace
 
-void FileTools::Fail(const char* message, std::istream& in) {
-    throw Error(message, &in, 0);
+void FileTools::BeginText(std::istream& in) {
+    tracked = &in;
+    positionKnown = true;
+    lineNo = 1;
+    consumed = 0;
+    lineStart = 0;
+    SetToken("", 0);
+    tokenMark = {};
+    statementMark = {};
+    statementIsToken = false;
+    statementWord.clear();
+    // A byte-order mark is not text: the columns of the first line count from after it. Its
+    // bytes are separators anyway, so a partial mark is consumed as such.
+    static constexpr int kMark[] = {0xEF, 0xBB, 0xBF};
+    std::streambuf& sb = Buffer(in);
+    int n = 0;
+    while (n < 3 && sb.sgetc() == kMark[n]) {
+        sb.sbumpc();
+        ++n;
+    }
+    consumed = n;
+    if (n == 3)
+        lineStart = n;
+}
+
+void FileTools::Locate(Error& error) const {
+    if (!positionKnown || error.HasPosition())
+        return;
+    error.line = statementMark.line;
+    error.column = statementMark.column;
+    error.atEnd = statementMark.atEnd;
+    error.token = statementIsToken ? std::string(TokenView()) : statementWord;
+}
+
+void FileTools::Fail(Error error) {
+    if (positionKnown) {
+        error.line = tokenMark.line;
+        error.column = tokenMark.column;
+        error.atEnd = tokenMark.atEnd;
+        error.token.assign(TokenView());
+    }
+    throw error;
+}
+
+void FileTools::FailAtStatement(Error error) {
+    Locate(error);
+    throw error;
+}
+
+int FileTools::SkipSeparators(std::streambuf& sb) {
+    int c = sb.sgetc();
+    while (c != kEof && ClassOf(c) == kSeparator) {
+        ++consumed;
+        if (c == '\n') {
+            ++lineNo;
+            lineStart = consumed;
+        }
+        c = sb.snextc();
+    }
+    return c;
 }
 
 std::string_view FileTools::NextTokenView(std::istream& in) {
     static constexpr char kSpecials[] = "[]/*=<>";
+    Track(in);
     std::streambuf& sb = Buffer(in);
     for (;;) {
-        int c = sb.sbumpc();
-        while (c != kEof && ClassOf(c) == kSeparator)
-            c = sb.sbumpc();
-        if (c == kEof)
-            return {};
+        int c = SkipSeparators(sb);
+        if (c == kEof) {
+            MarkEnd();
+            return SetToken("", 0);
+        }
+        MarkToken();
+        sb.sbumpc();
+        ++consumed;
 
         if (ClassOf(c) == kSpecial) {
             const int follower = sb.sgetc();
             if (c == '/' && follower == '*') {
                 sb.sbumpc();
+                ++consumed;
+                SetToken("/*", 2);  // an unterminated comment is reported at its opener
                 SkipComment(in);
                 continue;
             }
             if (c == '[' && follower == '~') {
                 sb.sbumpc();
-                return "[~";
+                ++consumed;
+                return SetToken("[~", 2);
             }
-            return std::string_view(std::strchr(kSpecials, c), 1);
+            return SetToken(std::strchr(kSpecials, c), 1);
         }
 
+        // Only the word's length is counted per byte; the position is brought up to date once
+        // the word is complete.
         std::size_t n = 0;
         scratch[n++] = static_cast<char>(c);
         for (c = sb.sgetc(); c != kEof; c = sb.sgetc()) {
@@ -165,13 +229,23 @@ std::string_view FileTools::NextTokenView(std::istream& in) {
             if (cls == kSpecial)
                 break;  // left in the stream for the next token
             sb.sbumpc();
-            if (cls == kSeparator)
+            if (cls == kSeparator) {
+                consumed += 1;
+                if (c == '\n') {
+                    ++lineNo;
+                    lineStart = consumed + static_cast<std::int64_t>(n) - 1;
+                }
                 break;
-            if (n == sizeof scratch)
+            }
+            if (n == sizeof scratch) {
+                consumed += static_cast<std::int64_t>(n) - 1;
+                SetScratchToken(n);
                 Fail("Word too long", in);
+            }
             scratch[n++] = static_cast<char>(c);
         }
-        return std::string_view(scratch, n);
+        consumed += static_cast<std::int64_t>(n) - 1;
+        return SetScratchToken(n);
     }
 }
 
@@ -182,6 +256,7 @@ std::string FileTools::NextToken(std::istream& in) {
 void FileTools::SkipComment(std::istream& in) {
     // Nesting is counted instead of recursing, so a run of openers cannot exhaust the stack.
     // After an inner comment closes, the previous character counts as the "*" that opened it.
+    Track(in);
     std::streambuf& sb = Buffer(in);
     long depth = 1;
     int previous = ' ';
@@ -189,6 +264,11 @@ void FileTools::SkipComment(std::istream& in) {
         const int c = sb.sbumpc();
         if (c == kEof)
             Fail("Unexpected end of file during comment", in);
+        ++consumed;
+        if (c == '\n') {
+            ++lineNo;
+            lineStart = consumed;
+        }
         if (previous == '*' && c == '/') {
             if (--depth == 0)
                 return;
@@ -220,6 +300,7 @@ void FileTools::ReadStatement(std::string_view blockdef, std::istream& in, bool 
             if (!blockdef.empty())
                 Fail("Unexpected end of file", in);
             out.kind = StatementKind::EndOfBlock;
+            MarkStatementAtToken(false);
             return;
         }
 
@@ -231,11 +312,13 @@ void FileTools::ReadStatement(std::string_view blockdef, std::istream& in, bool 
             if (ClassOf(t[0]) == kSpecial)
                 Fail("Unexpected special character", in);
             out.keyword.assign(t);
+            MarkStatementAtToken(false);
 
             // Between keyword, "=" and "]" only separators may stand (no comments).
             int c = SkipSeparators(sb);
             if (c == ']') {
                 sb.sbumpc();
+                ++consumed;
                 out.kind = StatementKind::Tag;
                 return;
             }
@@ -245,6 +328,7 @@ void FileTools::ReadStatement(std::string_view blockdef, std::istream& in, bool 
                 return;
             }
             sb.sbumpc();
+            ++consumed;
             t = NextTokenView(in);
             if (t.empty())
                 Fail("Unexpected end of file", in);
@@ -259,6 +343,7 @@ void FileTools::ReadStatement(std::string_view blockdef, std::istream& in, bool 
                 return;
             }
             sb.sbumpc();
+            ++consumed;
             if (!continuation && strcasecmp(out.keyword.c_str(), "FORMATVERSION") == 0) {
                 if (ParseNumber(in, out.value) > 1.0)
                     Fail("Illegal Format Version", in);
@@ -270,6 +355,7 @@ void FileTools::ReadStatement(std::string_view blockdef, std::istream& in, bool 
         }
 
         if (t == "[~") {
+            const TextMark opener = tokenMark;
             if (blockdef.empty())
                 Fail("End tag outside any block", in);
             if (!SameWord(NextTokenView(in), blockdef))
@@ -277,6 +363,11 @@ void FileTools::ReadStatement(std::string_view blockdef, std::istream& in, bool 
             if (NextTokenView(in) != "]")
                 Fail("Expected ']'", in);
             out.kind = StatementKind::EndOfBlock;
+            statementMark = opener;
+            statementIsToken = false;
+            statementWord.assign("[~");
+            statementWord.append(blockdef);
+            statementWord.append("]");
             return;
         }
 
@@ -284,6 +375,7 @@ void FileTools::ReadStatement(std::string_view blockdef, std::istream& in, bool 
             Fail("Unexpected ']' where a statement should begin", in);
         out.kind = StatementKind::Token;
         out.keyword.assign(t);
+        MarkStatementAtToken(true);
         return;
     }
 }
@@ -292,23 +384,24 @@ std::string FileTools::ExpectBlockStart(const Statement& st, std::istream& in,
                                         std::string_view name) {
     if (name.empty()) {
         if (st.kind != StatementKind::Tag)
-            Fail("start of block expected", in);
+            FailAtStatement(Error("start of block expected", &in, 0));
     } else if (st.kind != StatementKind::Tag || !SameWord(st.keyword, name)) {
-        throw Error("[" + std::string(name) + "] expected", &in, 0);
+        FailAtStatement(Error("[" + std::string(name) + "] expected", &in, 0));
     }
     return st.keyword;
 }
 
 void FileTools::ExpectEndTag(const Statement& st, std::istream& in) {
     if (st.kind != StatementKind::EndOfBlock)
-        Fail("End Tag expected", in);
+        FailAtStatement(Error("End Tag expected", &in, 0));
 }
 
 std::string FileTools::ExpectStringStatement(const Statement& st, std::istream& in,
                                              std::string_view name) {
     if (st.kind != StatementKind::Assignment || !SameWord(st.keyword, name)) {
         // The keyword found follows the message directly; an end of block has none.
-        throw Error("[" + std::string(name) + " = <string>] expected" + st.keyword, &in, 0);
+        FailAtStatement(
+            Error("[" + std::string(name) + " = <string>] expected" + st.keyword, &in, 0));
     }
     return st.value;
 }
@@ -316,7 +409,7 @@ std::string FileTools::ExpectStringStatement(const Statement& st, std::istream& 
 std::int32_t FileTools::ExpectIntegerStatement(const Statement& st, std::istream& in,
                                                std::string_view name) {
     if (st.kind != StatementKind::Assignment || !SameWord(st.keyword, name)) {
-        throw Error("[" + std::string(name) + " = <integer>] expected", &in, 0);
+        FailAtStatement(Error("[" + std::string(name) + " = <integer>] expected", &in, 0));
     }
     return ParseInteger(in, st.value);
 }
@@ -324,14 +417,14 @@ std::int32_t FileTools::ExpectIntegerStatement(const Statement& st, std::istream
 double FileTools::ExpectNumberStatement(const Statement& st, std::istream& in,
                                         std::string_view name) {
     if (st.kind != StatementKind::Assignment || !SameWord(st.keyword, name)) {
-        throw Error("[" + std::string(name) + " = <number>] expected", &in, 0);
+        FailAtStatement(Error("[" + std::string(name) + " = <number>] expected", &in, 0));
     }
     return ParseNumber(in, st.value);
 }
 
 double FileTools::ExpectNumberToken(const Statement& st, std::istream& in) {
     if (st.kind != StatementKind::Token)
-        Fail("Token (number) expected", in);
+        FailAtStatement(Error("Token (number) expected", &in, 0));
     return ParseNumber(in, st.keyword);
 }
 
@@ -490,6 +583,19 @@ void FileTools::WriteNumberStatement(std::ostream& out, std::string_view name, d
 void FileTools::WriteNewLine(std::ostream& out) {
     out.put('\n');
     out.flush();
+}
+
+std::string OpenFailureReason(const char* file) {
+    errno = 0;
+    const int fd = ::open(file, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::strerror(errno != 0 ? errno : EIO);
+    // It opens now: it is a directory, which opens but cannot be read, or it was not there or not
+    // readable a moment ago.
+    struct stat st;
+    const bool directory = fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+    ::close(fd);
+    return std::strerror(directory ? EISDIR : EIO);
 }
 
 }  // namespace synapsor

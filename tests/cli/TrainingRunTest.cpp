@@ -113,8 +113,9 @@ TEST_F(TrainingRunTest, SelectedColumnsAndASecondDataSetTrainAsTheFirstRun) {
 }
 
 // Every refused run ends with status 1 and one message on one stream, writes no destination and
-// leaves no temporary file behind. File errors go to standard output, refusals of the data or
-// the network to standard error with their kind and location (kFit: the fit checks').
+// leaves no temporary file behind. File errors go to standard output, followed on standard error
+// by the place of the fault where one is known; refusals of the data or the network go to
+// standard error with their kind and location (kFit: the fit checks').
 TEST_F(TrainingRunTest, RefusedRunsReportOnOneStreamAndLeaveNothingBehind) {
     enum Stream { kOut, kErr, kFit };
     std::set<std::string> files = Files();
@@ -127,44 +128,55 @@ TEST_F(TrainingRunTest, RefusedRunsReportOnOneStreamAndLeaveNothingBehind) {
         std::string settings;
         Stream stream;
         std::string message;
+        std::string place;  // standard error after a file error
     } cases[] = {
         // The training file is missing too: only the weight file's message appears.
         {"", "", "Epochs = 1 WeightFile = none.wgt TrainingFile = none.dat", kOut,
-         "Error on File Open"},
-        {"", "", "Epochs = 1 WeightFile = .", kOut, "Error on File Open"},
+         "Error on File Open", "none.wgt: cannot open: No such file or directory\n"},
+        {"", "", "Epochs = 1 WeightFile = .", kOut, "Error on File Open",
+         ".: cannot open: Is a directory\n"},
         // Regression: a training file that could not be opened ended the program with an abort.
-        {"", "", "Epochs = 1 TrainingFile = none.dat", kOut, "Cannot open training file none.dat"},
-        {"", "", "Epochs = 1 TrainingFile = .", kOut, "Cannot open training file ."},
+        {"", "", "Epochs = 1 TrainingFile = none.dat", kOut, "Cannot open training file none.dat",
+         "none.dat: cannot open: No such file or directory\n"},
+        {"", "", "Epochs = 1 TrainingFile = .", kOut, "Cannot open training file .",
+         ".: cannot open: Is a directory\n"},
         {"bad.dat",
          "[DataSet]\n[Rows = 1]\n[Inputs = 1]\n[ExpectedOutputs = 1]\n[Data]\n1 x\n[~Data]\n"
          "[~DataSet]\n",
-         "Epochs = 1 TrainingFile = bad.dat", kOut, "number-expected"},
+         "Epochs = 1 TrainingFile = bad.dat", kOut, "number-expected",
+         "bad.dat:6:3: number-expected (found \"x\")\n"},
         {"holes.wgt", LinearNetwork(1, 1, 0.5, 4), "Epochs = 1 WeightFile = holes.wgt", kOut,
-         "Layer 3 is not defined (NumberOfLayers = 4)"},
+         "Layer 3 is not defined (NumberOfLayers = 4)",
+         "holes.wgt:21:2: Layer 3 is not defined (NumberOfLayers = 4) (found "
+         "\"ConnectionLayer\")\n"},
         {"outputs-only.dat",
          "[DataSet]\n[Rows = 1]\n[GeneratedOutputs = 1]\n[Data]\n1\n[~Data]\n[~DataSet]\n",
          "Epochs = 1 TrainingFile = outputs-only.dat", kOut,
-         "Training file outputs-only.dat holds no inputs or expected outputs to train on"},
+         "Training file outputs-only.dat holds no inputs or expected outputs to train on", ""},
+        // Found before the first epoch.
         {"", "", "Epochs = 1 DestinationFile = no/such/dir/out.wgt", kOut,
-         "1 0.637377\nCannot write network file \"no/such/dir/out.wgt\": No such file or "
-         "directory"},
+         "Cannot write network file \"no/such/dir/out.wgt\": No such file or directory", ""},
         {"", "", "Epochs = -1 DestinationFile = sub", kOut,
-         "Cannot write network file \"sub\": it is a directory"},
+         "Cannot write network file \"sub\": it is a directory", ""},
         {"wide.dat", DataSet(2, 1, {{9, 1, 1}}), "Epochs = 1 TrainingFile = wide.dat", kFit,
          "Training file wide.dat has 2 inputs per row but the input layer of net.wgt has 1 "
-         "neurons"},
+         "neurons",
+         ""},
         // Two selected columns of the wide set: still one too many.
         {"", "", "Epochs = 1 TrainingFile = wide.dat #Features = 2 Features = 1 0", kFit,
          "Training file wide.dat has 2 selected input columns but the input layer of net.wgt "
-         "has 1 neurons"},
+         "has 1 neurons",
+         ""},
         {"", "", "Epochs = 1 TrainingFile = wide.dat #Features = 1 Features = 2", kErr,
          "Invalid Input Feature 2: input columns are 0 .. 1\nBad Parameter\n"
-         "Data::SetInputFeatures"},
+         "Data::SetInputFeatures",
+         ""},
         {"two-out.dat", DataSet(1, 2, {{1, 2, 3}}), "Epochs = -1 TrainingFile = two-out.dat", kFit,
          "Training file two-out.dat has 2 expected outputs per row but the output layer of "
-         "net.wgt has 1 neurons"},
+         "net.wgt has 1 neurons",
+         ""},
         {"empty.dat", DataSet(1, 1, {}), "Epochs = -1 TrainingFile = empty.dat", kFit,
-         "Training file empty.dat holds no rows"},
+         "Training file empty.dat holds no rows", ""},
         // Regression: a layer of mixed activation functions, or one without a derivative above
         // weights, ended the program on a fatal internal check in the trainer.
         {"mixed.wgt",
@@ -172,11 +184,12 @@ TEST_F(TrainingRunTest, RefusedRunsReportOnOneStreamAndLeaveNothingBehind) {
                        "[Neurons][Neuron = 0 ActivationFunction = linear]"
                        "[Neuron = 1 ActivationFunction = tanh][~Neurons]"),
          "Epochs = 1 WeightFile = mixed.wgt TrainingFile = two-out.dat", kFit,
-         "Layer 2 of mixed.wgt mixes activation functions: training needs one per layer"},
+         "Layer 2 of mixed.wgt mixes activation functions: training needs one per layer", ""},
         {"saturated.wgt", LinearNetwork(1, 1, 0.5, 3, "[ActivationFunction = saturated-linear]"),
          "Epochs = -1 WeightFile = saturated.wgt", kFit,
          "Layer 2 of saturated.wgt has incoming weights and the activation function "
-         "\"saturated-linear\", which training cannot pass errors through"},
+         "\"saturated-linear\", which training cannot pass errors through",
+         ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.settings);
@@ -188,7 +201,7 @@ TEST_F(TrainingRunTest, RefusedRunsReportOnOneStreamAndLeaveNothingBehind) {
         const std::string where = c.stream == kFit ? "\nBad Parameter\nTrainingRun::CheckFit" : "";
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(c.stream == kOut ? r.out : r.err, c.message + where + "\n");
-        EXPECT_EQ(c.stream == kOut ? r.err : r.out, "");
+        EXPECT_EQ(c.stream == kOut ? r.err : r.out, c.place);
         EXPECT_FALSE(std::filesystem::exists(dir.File("out.wgt")));
     }
     EXPECT_EQ(Files(), files);

@@ -3,6 +3,7 @@
 #include <exception>
 #include <new>
 #include <ostream>
+#include <string>
 
 #include "KQmessage/KQML.h"
 
@@ -18,6 +19,12 @@ const char* OrEmpty(const char* text) {
 
 void ReportFileError(std::ostream& out, const FileToolsError& error) {
     out << error.message << std::endl;
+}
+
+void ReportFileErrorPlace(std::ostream& out, const FileToolsError& error) {
+    const std::string where = DescribeWhere(error);
+    if (!where.empty())
+        out << where << std::endl;
 }
 
 void ReportException(std::ostream& out, const TException& error) {

@@ -11,6 +11,9 @@
 namespace synapsor {
 
 void ReportFileError(std::ostream& out, const FileToolsError& error);
+// The line that says where a file error is (DescribeWhere), when the error knows it; nothing
+// otherwise. The driver writes it to standard error after the message.
+void ReportFileErrorPlace(std::ostream& out, const FileToolsError& error);
 void ReportException(std::ostream& out, const TException& error);
 // Call only inside a catch block: names the exception being handled (std::bad_alloc, a
 // TKQstructure::Error, any std::exception or an unknown type).

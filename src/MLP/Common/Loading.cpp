@@ -1,8 +1,10 @@
 #include "MLP/Common/Loading.h"
 
+#include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include "Common/Exceptions.h"
 #include "FileHandler/Filer.h"
@@ -29,12 +31,26 @@ std::string FileLabel(DataSetRole role) {
     throw TException(message.c_str(), "Bad Parameter", kCheckLocation);
 }
 
+// A file error for a file that cannot be opened, with the system's reason.
+FileTools::Error OpenError(const std::string& message, const std::string& name) {
+    FileTools::Error error(message);
+    error.file = name;
+    error.openFailure = OpenFailureReason(name.c_str());
+    return error;
+}
+
+std::string NumberText(double value) {
+    if (std::isnan(value))
+        return "nan";
+    return value < 0 ? "-inf" : "inf";
+}
+
 }  // namespace
 
 std::unique_ptr<TBasicNetwork> LoadNetwork(FileTools& tools, const std::string& name) {
     // A directory opens as a stream here but cannot be read: the same report as a missing file.
     if (IsDirectory(name))
-        throw FileTools::Error("Error on File Open");
+        throw OpenError("Error on File Open", name);
     return tools.ReadNetworkFile(name.c_str());
 }
 
@@ -44,8 +60,8 @@ std::unique_ptr<Data> LoadDataSet(FileTools& tools, const std::string& name, Dat
         IsDirectory(name) ? FileTools::FILE_OPEN_FAILED : tools.LoadDataSet(name.c_str(), data);
     const bool training = role == DataSetRole::Training;
     if (code == FileTools::FILE_OPEN_FAILED)
-        throw FileTools::Error(
-            (training ? "Cannot open training file " : "Cannot open data set file ") + name);
+        throw OpenError(
+            (training ? "Cannot open training file " : "Cannot open data set file ") + name, name);
     if (data == nullptr) {
         throw FileTools::Error(FileLabel(role) + " " + name +
                                (training ? " holds no inputs or expected outputs to train on"
@@ -93,6 +109,24 @@ void CheckTrainable(TBasicNetwork& network, const std::string& networkFile) {
             }
         }
     }
+}
+
+std::string FindNonFinite(const Data& data, const std::string& name, DataSetRole role) {
+    std::vector<double> values(static_cast<std::size_t>(data.MbrNdxInputs + data.MbrNdxOutputs));
+    for (int i = 0; i < data.MbrNdxDataRows; ++i) {
+        // Rows in file order: the oldest slot first.
+        const int slot = (data.GetFirst() + i) % data.MbrNdxRows;
+        data.GetInputRow(slot, values.data());
+        data.GetOutputRow(slot, values.data() + data.MbrNdxInputs);
+        for (std::size_t c = 0; c < values.size(); ++c) {
+            if (!std::isfinite(values[c])) {
+                return FileLabel(role) + " " + name + ", row " + std::to_string(i + 1) +
+                       ", column " + std::to_string(c + 1) + ": " + NumberText(values[c]) +
+                       " is not a finite number";
+            }
+        }
+    }
+    return std::string();
 }
 
 }  // namespace synapsor

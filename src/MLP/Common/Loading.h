@@ -1,7 +1,8 @@
 // Loading a network file and a data set file the way both programs report them, and the checks
 // that a data set fits a network and that a network can be trained. Every failure is thrown:
-// a file that cannot be opened or read as FileTools::Error, a data set or network that does not
-// fit as TException ("Bad Parameter", "TrainingRun::CheckFit"). The messages name the files.
+// a file that cannot be opened (with the system's reason) or read as FileTools::Error, a data set
+// or network that does not fit as TException ("Bad Parameter", "TrainingRun::CheckFit"). The
+// messages name the files.
 #pragma once
 
 #include <memory>
@@ -21,6 +22,12 @@ std::unique_ptr<TBasicNetwork> LoadNetwork(FileTools& tools, const std::string& 
 
 // The first data set of the file; a second data set (generated outputs and errors) is ignored.
 std::unique_ptr<Data> LoadDataSet(FileTools& tools, const std::string& name, DataSetRole role);
+
+// The first input or expected output of the data set that is not a finite number, as the
+// message "Training file NAME, row R, column C: VALUE is not a finite number" ("Data set file"
+// for the Input role); empty when every value is finite. Rows count from 1 in file order, columns
+// from 1 over the row as the file gives it: the inputs, then the expected outputs.
+std::string FindNonFinite(const Data& data, const std::string& name, DataSetRole role);
 
 struct FitCheck {
     DataSetRole role = DataSetRole::Training;

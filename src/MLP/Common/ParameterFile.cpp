@@ -37,6 +37,7 @@ class Reader {
 
   private:
     void ReadAll() {
+        SkipByteOrderMark();
         std::string word;
         while (in >> word) {
             if (word.size() > kMaxParameterWord) {
@@ -93,6 +94,21 @@ class Reader {
             ReadFeatures();
         }
         // Any other word is skipped; the next word is read in key position.
+    }
+
+    // Editors may save the file with a UTF-8 byte-order mark, which would otherwise be glued to
+    // the first key. Bytes that only begin like one are put back.
+    void SkipByteOrderMark() {
+        static constexpr int kMark[] = {0xEF, 0xBB, 0xBF};
+        int n = 0;
+        while (n < 3 && in.peek() == kMark[n]) {
+            in.get();
+            ++n;
+        }
+        if (n < 3) {
+            while (n-- > 0)
+                in.unget();
+        }
     }
 
     void ReadFeatures() {

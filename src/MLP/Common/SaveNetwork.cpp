@@ -13,12 +13,14 @@
 #include <functional>
 #include <vector>
 
+#include "MLP/Common/InterruptCleanup.h"
+
 namespace synapsor {
 
 namespace {
 
-[[noreturn]] void Fail(const std::string& what, const std::string& destination,
-                       const std::string& reason) {
+[[noreturn]] void FailWrite(const std::string& what, const std::string& destination,
+                            const std::string& reason) {
     throw FileTools::Error("Cannot write " + what + " \"" + destination + "\": " + reason);
 }
 
@@ -42,70 +44,69 @@ mode_t TargetMode(const std::string& destination) {
     return 0666 & ~mask;
 }
 
-// Owns the temporary file: closes its descriptor and removes it unless Commit renamed it.
-class TempFile {
-  public:
-    TempFile(const std::string& what, const std::string& destination)
-        : what(what), destination(destination) {
-        std::string pattern = TempPattern(destination);
-        std::vector<char> buffer(pattern.begin(), pattern.end());
-        buffer.push_back('\0');
-        fd = mkstemp(buffer.data());
-        if (fd < 0)
-            Fail(what, destination, std::strerror(errno));
-        path = buffer.data();
-    }
-    ~TempFile() {
-        if (fd >= 0)
-            close(fd);
-        if (!committed)
-            std::remove(path.c_str());
-    }
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-
-    const std::string& Path() const { return path; }
-
-    // Gives the file its final permissions, forces it to disk and moves it over the destination.
-    void Commit() {
-        if (fchmod(fd, TargetMode(destination)) != 0 || fsync(fd) != 0)
-            Fail(what, destination, std::strerror(errno));
-        const int closed = close(fd);
-        fd = -1;
-        if (closed != 0)
-            Fail(what, destination, std::strerror(errno));
-        if (std::rename(path.c_str(), destination.c_str()) != 0)
-            Fail(what, destination, std::strerror(errno));
-        committed = true;
-    }
-
-  private:
-    std::string what;
-    std::string destination;
-    std::string path;
-    int fd = -1;
-    bool committed = false;
-};
-
 }  // namespace
 
-void WriteFileAtomically(const std::string& what, const std::string& destination,
-                         const std::function<void(std::ostream&)>& write) {
+PendingFile::PendingFile(const std::string& what, const std::string& destination)
+    : what(what), destination(destination) {
     std::error_code ec;
     // A directory is refused before anything is created beside it.
     if (std::filesystem::is_directory(destination, ec))
-        Fail(what, destination, "it is a directory");
-    TempFile temp(what, destination);
-    {
-        std::ofstream out(temp.Path(), std::ios::out | std::ios::trunc | std::ios::binary);
-        if (!out.is_open())
-            Fail(what, destination, "cannot open the temporary file " + temp.Path());
-        write(out);
-        out.close();
-        if (out.fail())
-            Fail(what, destination, "writing the temporary file " + temp.Path() + " failed");
+        Fail("it is a directory");
+    std::string pattern = TempPattern(destination);
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    // Created and registered for removal as one step: an interrupt cannot fall in between.
+    BlockInterrupts blocked;
+    fd = mkstemp(buffer.data());
+    if (fd < 0)
+        Fail(std::strerror(errno));
+    path = buffer.data();
+    RegisterInterruptCleanup(path);
+}
+
+PendingFile::~PendingFile() {
+    BlockInterrupts blocked;
+    if (fd >= 0)
+        close(fd);
+    if (!committed) {
+        std::remove(path.c_str());
+        ForgetInterruptCleanup();
     }
-    temp.Commit();
+}
+
+void PendingFile::Fail(const std::string& reason) const {
+    FailWrite(what, destination, reason);
+}
+
+void PendingFile::Write(const std::function<void(std::ostream&)>& write) {
+    std::ofstream out(path, std::ios::out | std::ios::trunc | std::ios::binary);
+    if (!out.is_open())
+        Fail("cannot open the temporary file " + path);
+    write(out);
+    out.close();
+    if (out.fail())
+        Fail("writing the temporary file " + path + " failed");
+}
+
+void PendingFile::Commit() {
+    if (fchmod(fd, TargetMode(destination)) != 0 || fsync(fd) != 0)
+        Fail(std::strerror(errno));
+    const int closed = close(fd);
+    fd = -1;
+    if (closed != 0)
+        Fail(std::strerror(errno));
+    BlockInterrupts blocked;
+    if (std::rename(path.c_str(), destination.c_str()) != 0)
+        Fail(std::strerror(errno));
+    committed = true;
+    ForgetInterruptCleanup();
+}
+
+void WriteFileAtomically(const std::string& what, const std::string& destination,
+                         const std::function<void(std::ostream&)>& write) {
+    PendingFile file(what, destination);
+    file.Write(write);
+    file.Commit();
 }
 
 void SaveNetworkFile(FileTools& tools, const std::string& destination, TBasicNetwork& network) {

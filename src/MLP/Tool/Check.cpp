@@ -102,8 +102,12 @@ class Checker {
             const bool named = e.message.find(s.TrainingFile) != std::string::npos;
             Add(ValueOf("TrainingFile"), true, (named ? "" : s.TrainingFile + ": ") + e.message);
         }
-        if (data)
-            CheckFinite(*data, s.TrainingFile);
+        if (data) {
+            const std::string nonFinite =
+                FindNonFinite(*data, s.TrainingFile, DataSetRole::Training);
+            if (!nonFinite.empty())
+                Add(ValueOf("TrainingFile"), true, nonFinite);
+        }
         if (!network || !data)
             return;
         try {
@@ -118,27 +122,6 @@ class Checker {
         } catch (const TException& e) {
             Add(ValueOf(s.MbrNdxFeatures != 0 ? "Features" : "TrainingFile"), true,
                 e.GetMessage() ? e.GetMessage() : "the data set does not fit the network");
-        }
-    }
-
-    // The trainer refuses a data set holding nan or inf; rows and columns counted from 1.
-    void CheckFinite(const Data& data, const std::string& file) {
-        for (int i = 0; i < data.MbrNdxDataRows; ++i) {
-            const int row = (data.GetFirst() + i) % data.MbrNdxRows;
-            for (int c = 0; c < data.MbrNdxInputs + data.MbrNdxOutputs; ++c) {
-                double v = 0.0;
-                if (c < data.MbrNdxInputs)
-                    data.GetInputDatum(row, c, v);
-                else
-                    data.GetOutputDatum(row, c - data.MbrNdxInputs, v);
-                if (!std::isfinite(v)) {
-                    Add(ValueOf("TrainingFile"), true,
-                        "Training file " + file + ", row " + std::to_string(i + 1) + ", column " +
-                            std::to_string(c + 1) + ": " + FormatNumber(v) +
-                            " is not a finite number");
-                    return;
-                }
-            }
         }
     }
 

@@ -7,6 +7,9 @@
 
 namespace synapsor {
 
+CLI::App* AddCreateCommand(CLI::App& app);
+CLI::App* AddRecallCommand(CLI::App& app);
+CLI::App* AddEvaluateCommand(CLI::App& app);
 void AddImportCommand(CLI::App& app);
 void AddExportCommand(CLI::App& app);
 void AddCheckCommand(CLI::App& app);

@@ -4,6 +4,7 @@
 #include <locale>
 #include <new>
 #include <ostream>
+#include <string>
 
 #include "Common/Exceptions.h"
 #include "FileHandler/ParseTools.h"
@@ -13,12 +14,23 @@
 
 namespace synapsor {
 
+namespace {
+
+// A fault in the text as FILE:LINE:COLUMN: MESSAGE, which editors turn into a link.
+std::string Positioned(const std::string& file, const FileTools::Error& e) {
+    return file + ":" + std::to_string(e.line) + ":" + std::to_string(e.column) + ": " + e.message;
+}
+
+}  // namespace
+
 std::unique_ptr<TBasicNetwork> LoadToolNetwork(const std::string& file) {
     FileTools tools;
     try {
         return LoadNetwork(tools, file);
     } catch (const FileTools::Error& e) {
         // The reader's messages say what is wrong but not in which file.
+        if (e.HasPosition())
+            throw ToolError(Positioned(file, e));
         throw ToolError(file + ": " + e.message);
     }
 }
@@ -29,6 +41,8 @@ std::unique_ptr<Data> LoadToolDataSet(const std::string& file) {
         return LoadDataSet(tools, file, DataSetRole::Input);
     } catch (const FileTools::Error& e) {
         const std::string& message = e.message;
+        if (e.HasPosition())
+            throw ToolError(Positioned(file, e));
         if (message.find(file) != std::string::npos)
             throw ToolError(message);
         throw ToolError(file + ": " + message);

@@ -31,9 +31,12 @@ int Run(int argc, char** argv) {
     app.set_version_flag("--version", "synapsor-tool " SYNAPSOR_VERSION);
     app.require_subcommand(1, 1);
     app.fallthrough();
+    AddCreateCommand(app);
+    AddRecallCommand(app);
+    AddEvaluateCommand(app);
     AddImportCommand(app);
-    AddCheckCommand(app);
     AddExportCommand(app);
+    AddCheckCommand(app);
     AddPlotCommand(app);
 
     try {

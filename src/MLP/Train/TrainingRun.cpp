@@ -1,11 +1,15 @@
 #include "MLP/Train/TrainingRun.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <iostream>
 #include <locale>
 #include <memory>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "Common/Assert.h"
 #include "Common/Exceptions.h"
@@ -22,12 +26,45 @@ namespace synapsor {
 
 namespace {
 
+// A run that stops with one message on standard error: data that cannot be trained on, or
+// training that diverged.
+struct RunStopped {
+    std::string message;
+};
+
+std::string Number(float value) {
+    std::ostringstream text;
+    text.imbue(std::locale::classic());
+    text << value;
+    return text.str();
+}
+
+[[noreturn]] void Diverged(std::int64_t epoch, const std::string& what,
+                           const TrainSettings& settings) {
+    throw RunStopped{"Training diverged in epoch " + std::to_string(epoch) + ": " + what +
+                     " (LearningRate " + Number(settings.LearningRate) + ", Momentum " +
+                     Number(settings.Momentum) + "); try a smaller learning rate"};
+}
+
+// An update can overflow a weight after the last error of a pass was taken: the error of that
+// pass is still finite, the network is not.
+bool WeightsFinite(TBasicNetwork& network) {
+    std::vector<double> weights(static_cast<std::size_t>(network.GetNumWeights(1)));
+    network.GetWeights(weights.data(), 1);
+    return std::all_of(weights.begin(), weights.end(), [](double w) { return std::isfinite(w); });
+}
+
 void Train(const TrainSettings& settings) {
     FileTools networkTools;
     FileTools dataTools;
     std::unique_ptr<TBasicNetwork> network = LoadNetwork(networkTools, settings.WeightFile);
     std::unique_ptr<Data> data =
         LoadDataSet(dataTools, settings.TrainingFile, DataSetRole::Training);
+    // One nan or inf among the values makes every error and weight after it nan.
+    const std::string nonFinite =
+        FindNonFinite(*data, settings.TrainingFile, DataSetRole::Training);
+    if (!nonFinite.empty())
+        throw RunStopped{nonFinite};
     if (settings.MbrNdxFeatures != 0) {
         SYN_ASSERT(settings.MbrDyaFeatures.size() ==
                    static_cast<std::size_t>(settings.MbrNdxFeatures));
@@ -40,15 +77,23 @@ void Train(const TrainSettings& settings) {
     CheckFit(*data, *network, fit);
     CheckTrainable(*network, settings.WeightFile);
 
+    // The destination is claimed before the first epoch, so that one which cannot be written
+    // costs no training time; the file is removed again on every way out but success.
+    PendingFile destination("network file", settings.DestinationFile);
     TBackpropModule trainer(network.get());
     // The same structure serves every epoch: the trainer adds its defaults on the first one.
     const std::unique_ptr<TKQstructure> params = BuildParams(settings);
     // A 64-bit counter: the loop must end even for the largest 32-bit epoch count.
     for (std::int64_t epoch = 1; epoch <= settings.LngEpochs; ++epoch) {
-        const double error = trainer.TrainEpoch(data.get(), params.get());
-        std::cout << epoch << ' ' << static_cast<float>(error) << std::endl;
+        const float error = static_cast<float>(trainer.TrainEpoch(data.get(), params.get()));
+        std::cout << epoch << ' ' << error << std::endl;
+        if (!std::isfinite(error))
+            Diverged(epoch, "the error is not a finite number", settings);
+        if (epoch == settings.LngEpochs && !WeightsFinite(*network))
+            Diverged(epoch, "the weights are not finite numbers", settings);
     }
-    SaveNetworkFile(networkTools, settings.DestinationFile, *network);
+    destination.Write([&](std::ostream& out) { networkTools.WriteNetwork(out, network.get()); });
+    destination.Commit();
 }
 
 }  // namespace
@@ -59,9 +104,13 @@ int RunTraining(const TrainSettings& settings) {
         Train(settings);
     } catch (const FileTools::Error& e) {
         ReportFileError(std::cout, e);
+        ReportFileErrorPlace(std::cerr, e);
         return 1;
     } catch (const TException& e) {
         ReportException(std::cerr, e);
+        return 1;
+    } catch (const RunStopped& e) {
+        std::cerr << e.message << std::endl;
         return 1;
     }
     return 0;

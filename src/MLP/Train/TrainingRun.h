@@ -2,7 +2,11 @@
 // that the data fit the network, train for the given epochs printing "<epoch> <error>" per
 // line on standard output, and write the result (see SaveNetwork.h). Called once the settings
 // have passed CheckSettings; returns the program's exit status. File errors are reported on
-// standard output, TExceptions on standard error (FailureReport.h); both give status 1.
+// standard output, followed by the line that says where on standard error; TExceptions on
+// standard error (FailureReport.h). Data holding nan or inf is refused before the first epoch,
+// and a run whose error or weights stop being finite numbers stops after that epoch's line, each
+// with one line on standard error. Every failure gives status 1 and leaves the destination as it
+// was; the temporary file beside it exists from before the first epoch until the end.
 #pragma once
 
 #include "MLP/Common/ParameterFile.h"

@@ -1,7 +1,8 @@
 // Synapsor: trains a feed-forward network by back-propagation as a parameter file directs.
 // Usage and parameter errors go to standard error with exit status 1. Any exception the run does
 // not report itself (out of memory, an internal error) is reported here on standard error, also
-// with exit status 1, instead of ending the program abnormally.
+// with exit status 1, instead of ending the program abnormally. SIGINT and SIGTERM end it with
+// status 128 + the signal, after removing the network file it was writing (InterruptCleanup.h).
 #include <exception>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +13,7 @@
 #include <system_error>
 
 #include "MLP/Common/FailureReport.h"
+#include "MLP/Common/InterruptCleanup.h"
 #include "MLP/Common/ParameterFile.h"
 #include "MLP/Common/ParameterLint.h"
 #include "MLP/Train/TrainingRun.h"
@@ -73,6 +75,7 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    synapsor::InstallInterruptCleanup();
     try {
         return Run(argc, argv);
     } catch (...) {

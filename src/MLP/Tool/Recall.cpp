@@ -1,0 +1,160 @@
+#include "MLP/Tool/Recall.h"
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+
+#include "Common/Assert.h"
+#include "FileHandler/Filer.h"
+#include "MLP/Tool/CsvWriter.h"
+#include "MLP/Tool/ToolCommands.h"
+#include "MLP/Tool/ToolSupport.h"
+
+namespace synapsor {
+
+namespace {
+
+// A file in the temporary directory, removed when the object goes: the data set writer writes
+// only to named files, and its text is copied from there to the real destination.
+class ScratchFile {
+  public:
+    ScratchFile() {
+        std::error_code ec;
+        std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
+        if (ec)
+            dir = "/tmp";
+        std::string pattern = (dir / "synapsor-tool-XXXXXX").string();
+        const int fd = mkstemp(pattern.data());
+        if (fd < 0)
+            throw ToolError("cannot create a temporary file in " + dir.string() + ": " +
+                            std::strerror(errno));
+        close(fd);
+        path = pattern;
+    }
+    ~ScratchFile() { std::remove(path.c_str()); }
+    ScratchFile(const ScratchFile&) = delete;
+    ScratchFile& operator=(const ScratchFile&) = delete;
+
+    std::string path;
+};
+
+}  // namespace
+
+int HeldRow(const Data& data, int i) {
+    return (data.GetFirst() + i) % data.MbrNdxRows;
+}
+
+RecallTable RecallRows(TBasicNetwork& network, const Data& data) {
+    RecallTable table;
+    table.rows = data.MbrNdxDataRows;
+    table.outputs = network.GetLayer(network.GetOutLayer())->numNodes;
+    const int inputs = network.GetLayer(network.GetInLayer())->numNodes;
+    SYN_ASSERT(data.MbrNdxInputs == inputs);
+    table.values.resize(static_cast<std::size_t>(table.rows) * table.outputs);
+    std::vector<double> input(static_cast<std::size_t>(inputs));
+    for (int i = 0; i < table.rows; ++i) {
+        if (inputs > 0)
+            data.GetInputRow(HeldRow(data, i), input.data());
+        network.Recall(input.data(),
+                       table.values.data() + static_cast<std::size_t>(i) * table.outputs);
+    }
+    return table;
+}
+
+int ArgMax(const double* values, int count) {
+    int best = 0;
+    for (int k = 1; k < count; ++k) {
+        if (values[k] > values[best])
+            best = k;
+    }
+    return best;
+}
+
+std::unique_ptr<Data> MakeResultDataSet(const Data& data, const RecallTable& table) {
+    const bool withErrors = data.MbrNdxOutputs > 0;
+    SYN_ASSERT(!withErrors || data.MbrNdxOutputs == table.outputs);
+    auto result =
+        std::make_unique<Data>(table.rows, table.outputs, withErrors ? table.outputs : 0, false);
+    std::vector<double> target(static_cast<std::size_t>(table.outputs));
+    std::vector<double> error(static_cast<std::size_t>(table.outputs));
+    for (int i = 0; i < table.rows; ++i) {
+        const double* output = table.Row(i);
+        if (withErrors) {
+            data.GetOutputRow(HeldRow(data, i), target.data());
+            for (int k = 0; k < table.outputs; ++k)
+                error[k] = output[k] - target[k];
+        }
+        result->AppendRow(output, withErrors ? error.data() : nullptr, nullptr);
+    }
+    return result;
+}
+
+void WriteRecallDataSet(std::ostream& out, Data& data, const RecallTable& table) {
+    std::unique_ptr<Data> result = MakeResultDataSet(data, table);
+    ScratchFile scratch;
+    FileTools tools;
+    if (tools.WriteDataSetFile(scratch.path.c_str(), &data, result.get()) != FileTools::SUCCESS)
+        throw ToolError("cannot write the temporary file " + scratch.path);
+    std::ifstream in(scratch.path, std::ios::binary);
+    if (!in.is_open() || !(out << in.rdbuf()))
+        throw ToolError("cannot copy the temporary file " + scratch.path);
+}
+
+void WriteRecallCsv(std::ostream& out, const RecallTable& table) {
+    CsvWriter csv(out);
+    const bool argmax = table.outputs >= 2;
+    csv.Field("row");
+    for (int k = 0; k < table.outputs; ++k)
+        csv.Field("output_" + std::to_string(k));
+    if (argmax)
+        csv.Field("argmax");
+    csv.EndRow();
+    for (int i = 0; i < table.rows; ++i) {
+        const double* output = table.Row(i);
+        csv.Number(static_cast<long long>(i) + 1);
+        for (int k = 0; k < table.outputs; ++k)
+            csv.Number(output[k]);
+        if (argmax)
+            csv.Number(static_cast<long long>(ArgMax(output, table.outputs)));
+        csv.EndRow();
+    }
+}
+
+void RunRecall(const RecallOptions& options, std::ostream& console) {
+    std::unique_ptr<TBasicNetwork> network = LoadToolNetwork(options.networkFile);
+    std::unique_ptr<Data> data = LoadToolDataSet(options.dataFile);
+    CheckToolFit(*data, *network, options.dataFile, options.networkFile);
+    const RecallTable table = RecallRows(*network, *data);
+    if (!options.dataSetOutput.empty()) {
+        WriteToolOutput(options.dataSetOutput, "data set file", console,
+                        [&](std::ostream& out) { WriteRecallDataSet(out, *data, table); });
+    }
+    if (!options.csvOutput.empty() || options.dataSetOutput.empty()) {
+        WriteToolOutput(options.csvOutput, "CSV file", console,
+                        [&](std::ostream& out) { WriteRecallCsv(out, table); });
+    }
+}
+
+CLI::App* AddRecallCommand(CLI::App& app) {
+    auto options = std::make_shared<RecallOptions>();
+    CLI::App* cmd = app.add_subcommand(
+        "recall", "Run every row of a data set through a network and write the outputs");
+    cmd->add_option("network", options->networkFile, "Network file")->required();
+    cmd->add_option("data", options->dataFile, "Data set file (expected outputs optional)")
+        ->required();
+    cmd->add_option("-o,--output", options->dataSetOutput,
+                    "Write a data set file: the rows unchanged plus the outputs and errors as "
+                    "its second data set");
+    cmd->add_option("--csv", options->csvOutput,
+                    "Write the outputs as CSV to this file (the default, to standard output)");
+    cmd->callback([options] { RunRecall(*options, std::cout); });
+    return cmd;
+}
+
+}  // namespace synapsor
