@@ -25,7 +25,7 @@ FUZZ_SECONDS ?= 600
 FUZZ_SEED  ?=
 FUZZ_JOBS  ?= 2
 
-APT_PACKAGES := g++ cmake make libgtest-dev libcli11-dev nlohmann-json3-dev libhwy-dev groff-base
+APT_PACKAGES := g++ cmake make libgtest-dev libcli11-dev nlohmann-json3-dev libcsv-dev libhwy-dev groff-base
 PACKAGE_APT_PACKAGES := dpkg-dev pkg-config
 BENCH_APT_PACKAGES := libbenchmark-dev
 FUZZ_APT_PACKAGES := clang libclang-rt-14-dev cmake make libhwy-dev
@@ -41,6 +41,7 @@ deps:
 	[ -f /usr/include/gtest/gtest.h ] || [ -f /usr/local/include/gtest/gtest.h ] || missing="$$missing libgtest-dev"; \
 	[ -f /usr/include/CLI/CLI.hpp ] || missing="$$missing libcli11-dev"; \
 	[ -f /usr/include/nlohmann/json.hpp ] || missing="$$missing nlohmann-json3-dev"; \
+	[ -f /usr/include/csv.h ] || missing="$$missing libcsv-dev"; \
 	command -v groff >/dev/null 2>&1 || missing="$$missing groff-base"; \
 	[ -f /usr/include/hwy/highway.h ] || [ -f /usr/local/include/hwy/highway.h ] || missing="$$missing libhwy-dev"; \
 	scripts/install-missing.sh "$$missing" "$(APT_PACKAGES)"

@@ -55,14 +55,20 @@ TEST(StartUpTest, EveryParameterMessageEndsTheProgram) {
         {"WeightFile = " + longWord,
          "File name for WeightFile longer than 255 characters: " + shown},
         {longWord, "Parameter file word longer than 255 characters: " + shown},
-        // A key glued to its separator is an unknown word.
-        {"WeightFile=a.wgt\n", "No weight file specified"},
+        // A key glued to its separator is an unknown word, named in a warning before the check.
+        {"WeightFile=a.wgt\n",
+         "warning: @:1: \"WeightFile=a.wgt\" is not a setting and is ignored (did you mean "
+         "WeightFile = a.wgt?)\nNo weight file specified"},
         {"WeightFile = a.wgt\n", "No training file specified"},
         {"WeightFile = a.wgt\nTrainingFile = t.dat\n", "Number of epochs not specified"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text.substr(0, 50));
-        ExpectFailure(RunSynapsor({dir.WriteFile("p.par", c.text)}), c.err + "\n");
+        const std::string par = dir.WriteFile("p.par", c.text);
+        std::string err = c.err;
+        if (err.find('@') != std::string::npos)
+            err.replace(err.find('@'), 1, par);
+        ExpectFailure(RunSynapsor({par}), err + "\n");
     }
 }
 

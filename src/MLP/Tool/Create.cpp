@@ -248,7 +248,7 @@ void RunCreate(const CreateOptions& options, std::ostream& console, std::ostream
         log << "synapsor-tool: create used --seed " << seed << std::endl;
 }
 
-CLI::App* AddCreateCommand(CLI::App& app) {
+void AddCreateCommand(CLI::App& app) {
     auto options = std::make_shared<CreateOptions>();
     auto layers = std::make_shared<std::string>();
     CLI::App* cmd = app.add_subcommand(
@@ -286,7 +286,6 @@ CLI::App* AddCreateCommand(CLI::App& app) {
         options->layers = ParseLayerList(*layers);
         RunCreate(*options, std::cout, std::cerr);
     });
-    return cmd;
 }
 
 }  // namespace synapsor

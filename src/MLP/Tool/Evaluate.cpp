@@ -191,7 +191,7 @@ void RunEvaluate(const EvaluateOptions& options, std::ostream& console) {
         throw ToolError("cannot write to standard output");
 }
 
-CLI::App* AddEvaluateCommand(CLI::App& app) {
+void AddEvaluateCommand(CLI::App& app) {
     auto options = std::make_shared<EvaluateOptions>();
     CLI::App* cmd = app.add_subcommand(
         "evaluate", "Compare a network's outputs with a data set's expected outputs");
@@ -199,7 +199,6 @@ CLI::App* AddEvaluateCommand(CLI::App& app) {
     cmd->add_option("data", options->dataFile, "Data set file with expected outputs")->required();
     cmd->add_flag("--json", options->json, "Print the figures as one JSON object");
     cmd->callback([options] { RunEvaluate(*options, std::cout); });
-    return cmd;
 }
 
 }  // namespace synapsor

@@ -241,14 +241,13 @@ void RunInfo(const InfoOptions& options, std::ostream& out) {
         throw ToolError("cannot write the report to standard output");
 }
 
-CLI::App* AddInfoCommand(CLI::App& app) {
+void AddInfoCommand(CLI::App& app) {
     auto options = std::make_shared<InfoOptions>();
     CLI::App* sub = app.add_subcommand(
         "info", "Describe a network file: layers, functions, weights left, pruned and frozen");
     sub->add_option("network", options->network, "Network file")->required();
     sub->add_flag("--json", options->json, "Write the report as one JSON object");
     sub->callback([options] { RunInfo(*options, std::cout); });
-    return sub;
 }
 
 }  // namespace synapsor

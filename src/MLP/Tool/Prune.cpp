@@ -383,7 +383,7 @@ void RunPrune(const PruneFiles& files, const PruneOptions& options, std::ostream
     reportStream.flush();
 }
 
-CLI::App* AddPruneCommand(CLI::App& app) {
+void AddPruneCommand(CLI::App& app) {
     auto files = std::make_shared<PruneFiles>();
     auto options = std::make_shared<PruneOptions>();
     auto threshold = std::make_shared<double>(0.0);
@@ -407,7 +407,6 @@ CLI::App* AddPruneCommand(CLI::App& app) {
             options->fraction = *fraction;
         RunPrune(*files, *options, std::cout, std::cerr);
     });
-    return sub;
 }
 
 }  // namespace synapsor

@@ -141,7 +141,7 @@ void RunRecall(const RecallOptions& options, std::ostream& console) {
     }
 }
 
-CLI::App* AddRecallCommand(CLI::App& app) {
+void AddRecallCommand(CLI::App& app) {
     auto options = std::make_shared<RecallOptions>();
     CLI::App* cmd = app.add_subcommand(
         "recall", "Run every row of a data set through a network and write the outputs");
@@ -154,7 +154,6 @@ CLI::App* AddRecallCommand(CLI::App& app) {
     cmd->add_option("--csv", options->csvOutput,
                     "Write the outputs as CSV to this file (the default, to standard output)");
     cmd->callback([options] { RunRecall(*options, std::cout); });
-    return cmd;
 }
 
 }  // namespace synapsor

@@ -7,10 +7,14 @@
 
 namespace synapsor {
 
-CLI::App* AddCreateCommand(CLI::App& app);
-CLI::App* AddRecallCommand(CLI::App& app);
-CLI::App* AddEvaluateCommand(CLI::App& app);
-CLI::App* AddInfoCommand(CLI::App& app);
-CLI::App* AddPruneCommand(CLI::App& app);
+void AddCreateCommand(CLI::App& app);
+void AddRecallCommand(CLI::App& app);
+void AddEvaluateCommand(CLI::App& app);
+void AddInfoCommand(CLI::App& app);
+void AddPruneCommand(CLI::App& app);
+void AddImportCommand(CLI::App& app);
+void AddExportCommand(CLI::App& app);
+void AddCheckCommand(CLI::App& app);
+void AddPlotCommand(CLI::App& app);
 
 }  // namespace synapsor

@@ -34,6 +34,10 @@ int Run(int argc, char** argv) {
     AddCreateCommand(app);
     AddRecallCommand(app);
     AddEvaluateCommand(app);
+    AddImportCommand(app);
+    AddExportCommand(app);
+    AddCheckCommand(app);
+    AddPlotCommand(app);
     AddInfoCommand(app);
     AddPruneCommand(app);
 

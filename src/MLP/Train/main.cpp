@@ -3,9 +3,11 @@
 // not report itself (out of memory, an internal error) is reported here on standard error, also
 // with exit status 1, instead of ending the program abnormally. SIGINT and SIGTERM end it with
 // status 128 + the signal, after removing the network file it was writing (InterruptCleanup.h).
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <locale>
 #include <string>
 #include <system_error>
@@ -13,9 +15,30 @@
 #include "MLP/Common/FailureReport.h"
 #include "MLP/Common/InterruptCleanup.h"
 #include "MLP/Common/ParameterFile.h"
+#include "MLP/Common/ParameterLint.h"
 #include "MLP/Train/TrainingRun.h"
 
 namespace {
+
+// Words the reader skips although they look like settings are named on standard error; the
+// run goes on as before. The stream is left at its start for the reader.
+void WarnSkippedWords(std::ifstream& file, const char* name) {
+    std::string text;
+    try {
+        text.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    } catch (const std::exception&) {
+        // A file the system cannot read: the reader meets the same fault and reports it.
+        text.clear();
+    }
+    file.clear();
+    file.seekg(0);
+    for (const synapsor::ParameterFinding& finding : synapsor::LintParameterText(text).findings) {
+        if (finding.kind == synapsor::LintKind::RepeatedKey)
+            continue;
+        std::cerr << "warning: " << name << ':' << finding.word.line << ": " << finding.Message()
+                  << std::endl;
+    }
+}
 
 int Run(int argc, char** argv) {
     using namespace synapsor;
@@ -34,6 +57,7 @@ int Run(int argc, char** argv) {
         return 1;
     }
     file.imbue(std::locale::classic());
+    WarnSkippedWords(file, name);
     const ParameterFileResult read = ReadParameterFile(file);
     file.close();
     if (!read.ok()) {
