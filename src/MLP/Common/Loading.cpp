@@ -1,11 +1,13 @@
 #include "MLP/Common/Loading.h"
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <system_error>
 #include <vector>
 
+#include "Common/Assert.h"
 #include "Common/Exceptions.h"
 #include "FileHandler/Filer.h"
 #include "FileHandler/NetworkFile.h"
@@ -127,6 +129,20 @@ std::string FindNonFinite(const Data& data, const std::string& name, DataSetRole
         }
     }
     return std::string();
+}
+
+void PrepareForTraining(Data& data, TBasicNetwork& network, const TrainSettings& settings) {
+    if (settings.MbrNdxFeatures != 0) {
+        SYN_ASSERT(settings.MbrDyaFeatures.size() ==
+                   static_cast<std::size_t>(settings.MbrNdxFeatures));
+        data.SetInputFeatures(settings.MbrNdxFeatures, settings.MbrDyaFeatures.data());
+    }
+    FitCheck fit;
+    fit.dataFile = settings.TrainingFile;
+    fit.networkFile = settings.WeightFile;
+    fit.selectedFeatures = settings.MbrNdxFeatures;
+    CheckFit(data, network, fit);
+    CheckTrainable(network, settings.WeightFile);
 }
 
 }  // namespace synapsor

@@ -10,6 +10,7 @@
 
 #include "DataObject/Data.h"
 #include "FileHandler/ParseTools.h"
+#include "MLP/Common/ParameterFile.h"
 #include "NeuralNets/BasicNetwork.h"
 
 namespace synapsor {
@@ -44,5 +45,9 @@ void CheckFit(const Data& data, const TBasicNetwork& network, const FitCheck& ch
 // The trainer turns a layer's errors into deltas with the one activation function all its
 // neurons share, and passes them down only through a function it knows the derivative of.
 void CheckTrainable(TBasicNetwork& network, const std::string& networkFile);
+
+// What the training run does with a loaded network and data set before the first epoch: installs
+// the settings' feature selection, then CheckFit and CheckTrainable.
+void PrepareForTraining(Data& data, TBasicNetwork& network, const TrainSettings& settings);
 
 }  // namespace synapsor

@@ -111,14 +111,7 @@ class Checker {
         if (!network || !data)
             return;
         try {
-            if (s.MbrNdxFeatures != 0)
-                data->SetInputFeatures(s.MbrNdxFeatures, s.MbrDyaFeatures.data());
-            FitCheck fit;
-            fit.dataFile = s.TrainingFile;
-            fit.networkFile = s.WeightFile;
-            fit.selectedFeatures = s.MbrNdxFeatures;
-            CheckFit(*data, *network, fit);
-            CheckTrainable(*network, s.WeightFile);
+            PrepareForTraining(*data, *network, s);
         } catch (const TException& e) {
             Add(ValueOf(s.MbrNdxFeatures != 0 ? "Features" : "TrainingFile"), true,
                 e.GetMessage() ? e.GetMessage() : "the data set does not fit the network");

@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <fstream>
 #include <ostream>
-#include <sstream>
 
 #include "FileHandler/Filer.h"
 #include "MLP/Tool/ToolSupport.h"
@@ -41,17 +40,19 @@ class TempFile {
 
 }  // namespace
 
-void WriteDataSetOutput(const std::string& file, Data* first, Data* second, std::ostream& console) {
+void WriteDataSetText(std::ostream& out, Data* first, Data* second) {
     TempFile temp;
     FileTools tools;
-    const std::int32_t code = tools.WriteDataSetFile(temp.name.c_str(), first, second);
-    if (code != FileTools::SUCCESS)
-        throw ToolError("cannot write data set file " + file + " (temporary file " + temp.name +
-                        ")");
+    if (tools.WriteDataSetFile(temp.name.c_str(), first, second) != FileTools::SUCCESS)
+        throw ToolError("cannot write the temporary file " + temp.name);
     std::ifstream in(temp.name, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    WriteToolOutput(file, "data set file", console, [&](std::ostream& out) { out << text.str(); });
+    if (!in.is_open() || !(out << in.rdbuf()))
+        throw ToolError("cannot copy the temporary file " + temp.name);
+}
+
+void WriteDataSetOutput(const std::string& file, Data* first, Data* second, std::ostream& console) {
+    WriteToolOutput(file, "data set file", console,
+                    [&](std::ostream& out) { WriteDataSetText(out, first, second); });
 }
 
 }  // namespace synapsor

@@ -10,6 +10,8 @@
 
 namespace synapsor {
 
+// The file's text, written to out.
+void WriteDataSetText(std::ostream& out, Data* first, Data* second);
 void WriteDataSetOutput(const std::string& file, Data* first, Data* second, std::ostream& console);
 
 }  // namespace synapsor

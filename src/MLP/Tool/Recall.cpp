@@ -1,50 +1,15 @@
 #include "MLP/Tool/Recall.h"
 
-#include <stdlib.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
 
 #include "Common/Assert.h"
 #include "FileHandler/Filer.h"
 #include "MLP/Tool/CsvWriter.h"
+#include "MLP/Tool/DataSetOutput.h"
 #include "MLP/Tool/ToolCommands.h"
 #include "MLP/Tool/ToolSupport.h"
 
 namespace synapsor {
-
-namespace {
-
-// A file in the temporary directory, removed when the object goes: the data set writer writes
-// only to named files, and its text is copied from there to the real destination.
-class ScratchFile {
-  public:
-    ScratchFile() {
-        std::error_code ec;
-        std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
-        if (ec)
-            dir = "/tmp";
-        std::string pattern = (dir / "synapsor-tool-XXXXXX").string();
-        const int fd = mkstemp(pattern.data());
-        if (fd < 0)
-            throw ToolError("cannot create a temporary file in " + dir.string() + ": " +
-                            std::strerror(errno));
-        close(fd);
-        path = pattern;
-    }
-    ~ScratchFile() { std::remove(path.c_str()); }
-    ScratchFile(const ScratchFile&) = delete;
-    ScratchFile& operator=(const ScratchFile&) = delete;
-
-    std::string path;
-};
-
-}  // namespace
 
 int HeldRow(const Data& data, int i) {
     return (data.GetFirst() + i) % data.MbrNdxRows;
@@ -97,13 +62,7 @@ std::unique_ptr<Data> MakeResultDataSet(const Data& data, const RecallTable& tab
 
 void WriteRecallDataSet(std::ostream& out, Data& data, const RecallTable& table) {
     std::unique_ptr<Data> result = MakeResultDataSet(data, table);
-    ScratchFile scratch;
-    FileTools tools;
-    if (tools.WriteDataSetFile(scratch.path.c_str(), &data, result.get()) != FileTools::SUCCESS)
-        throw ToolError("cannot write the temporary file " + scratch.path);
-    std::ifstream in(scratch.path, std::ios::binary);
-    if (!in.is_open() || !(out << in.rdbuf()))
-        throw ToolError("cannot copy the temporary file " + scratch.path);
+    WriteDataSetText(out, &data, result.get());
 }
 
 void WriteRecallCsv(std::ostream& out, const RecallTable& table) {

@@ -65,17 +65,7 @@ void Train(const TrainSettings& settings) {
         FindNonFinite(*data, settings.TrainingFile, DataSetRole::Training);
     if (!nonFinite.empty())
         throw RunStopped{nonFinite};
-    if (settings.MbrNdxFeatures != 0) {
-        SYN_ASSERT(settings.MbrDyaFeatures.size() ==
-                   static_cast<std::size_t>(settings.MbrNdxFeatures));
-        data->SetInputFeatures(settings.MbrNdxFeatures, settings.MbrDyaFeatures.data());
-    }
-    FitCheck fit;
-    fit.dataFile = settings.TrainingFile;
-    fit.networkFile = settings.WeightFile;
-    fit.selectedFeatures = settings.MbrNdxFeatures;
-    CheckFit(*data, *network, fit);
-    CheckTrainable(*network, settings.WeightFile);
+    PrepareForTraining(*data, *network, settings);
 
     // The destination is claimed before the first epoch, so that one which cannot be written
     // costs no training time; the file is removed again on every way out but success.
