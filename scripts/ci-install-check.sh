@@ -119,7 +119,7 @@ IFS=. read -r major minor _ <<<"$version"
 mkdir "$work/versions"
 cat >"$work/versions/CMakeLists.txt" <<'EOF'
 cmake_minimum_required(VERSION 3.16)
-project(VersionCheck NONE)
+project(VersionCheck CXX)
 find_package(Synapsor ${WANT} QUIET)
 set(found FALSE)
 if(Synapsor_FOUND)
