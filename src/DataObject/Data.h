@@ -98,9 +98,18 @@ class Data {
     void CheckRow(int row, const char* location) const;
     void CheckLabelsKept(const char* location) const;
 
+    // Blocks come from calloc: fresh pages from the system are already zero, so a large data
+    // set is not written twice (once with zeros, once with its values).
+    struct FreeBlock {
+        void operator()(double* block) const;
+    };
+    using Block = std::unique_ptr<double[], FreeBlock>;
+    // Zero-filled block of rows * columns values; null when the memory is not available.
+    static Block NewBlock(int rows, int columns);
+
     // One block per part, slot s at s * columns; null when the part has no columns.
-    std::unique_ptr<double[]> MbrDyaRtpInputs;
-    std::unique_ptr<double[]> MbrDyaRtpOutputs;
+    Block MbrDyaRtpInputs;
+    Block MbrDyaRtpOutputs;
     std::vector<TLabelList> MbrDyaLabels;  // one per slot when MbrBlnLabels
     int MbrNdxFirst = 0;
     // A selection is in force when its count is above 0.

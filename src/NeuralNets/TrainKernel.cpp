@@ -231,9 +231,7 @@ void Forward(TTrainPlan& plan, const double* input) {
 // ---- back-propagation, gradient and update ----
 
 // The derivative multiplied into a layer's error terms.
-void ApplyDerivative(const TTrainPlan& plan, const TLayerPlan& lp) {
-    double* e = lp.err;
-    const double* o = lp.out;
+void ApplyDerivative(const TTrainPlan& plan, const TLayerPlan& lp, double* e, const double* o) {
     const double* gain = plan.gains.data() + lp.gains;
     const int nodes = lp.nodes;
     switch (lp.derivative) {
@@ -267,8 +265,10 @@ void ApplyDerivative(const TTrainPlan& plan, const TLayerPlan& lp) {
 // cell is the pattern's alone and the weight is updated at once, after its old value has
 // carried the error down; batch adds to the gradient of the pass.
 // Without kErrors the errors of the layer below are not summed: nothing reads them before the
-// next pattern clears them (see Pattern).
-template <bool kOnline, bool kMasked, bool kErrors>
+// next pattern clears them (see Pattern). Online, without kStoreG the pattern's gradient is not
+// written: the next pattern overwrites every trainable cell before anything reads it, so only
+// the last pattern's gradient is kept, as the gradient copy shows after the pass.
+template <bool kOnline, bool kMasked, bool kErrors, bool kStoreG = true>
 void BackPairImpl(const TLearnParams& p, const TPairPlan& pp, const double* delta,
                   const double* outBelow, double* errBelow) {
     const DF df;
@@ -291,7 +291,7 @@ void BackPairImpl(const TLearnParams& p, const TPairPlan& pp, const double* delt
             const auto wv = hn::LoadU(df, w + j);
             const auto ov = hn::LoadU(df, outBelow + j);
             const auto ev = kErrors ? hn::LoadU(df, errBelow + j) : zero;
-            const auto gOld = hn::LoadU(df, g + j);
+            const auto gOld = (!kOnline || kStoreG) ? hn::LoadU(df, g + j) : zero;
             auto eNew = kErrors ? hn::Add(ev, hn::Mul(wv, dv)) : zero;
             auto gNew = hn::Add(kOnline ? zero : gOld, hn::Mul(dv, ov));
             if (kOnline) {
@@ -323,7 +323,8 @@ void BackPairImpl(const TLearnParams& p, const TPairPlan& pp, const double* delt
             }
             if (kErrors)
                 hn::StoreU(eNew, df, errBelow + j);
-            hn::StoreU(gNew, df, g + j);
+            if (kStoreG)
+                hn::StoreU(gNew, df, g + j);
         }
         for (; j < nFrom; ++j) {
             if (kMasked && (m[j] & FMaskAll) != FMaskAll)
@@ -334,7 +335,8 @@ void BackPairImpl(const TLearnParams& p, const TPairPlan& pp, const double* delt
                 double gj = 0.0;
                 gj += di * outBelow[j];
                 gj = PenaltyScalar(p, w[j], gj);
-                g[j] = gj;
+                if (kStoreG)
+                    g[j] = gj;
                 UpdateScalar(p, w[j], gj, d[j]);
             } else {
                 g[j] += di * outBelow[j];
@@ -343,20 +345,29 @@ void BackPairImpl(const TLearnParams& p, const TPairPlan& pp, const double* delt
     }
 }
 
-template <bool kOnline>
-void BackPair(const TLearnParams& p, const TPairPlan& pp, const double* delta,
-              const double* outBelow, double* errBelow, bool errors) {
+template <bool kOnline, bool kStoreG>
+void BackPairMasks(const TLearnParams& p, const TPairPlan& pp, const double* delta,
+                   const double* outBelow, double* errBelow, bool errors) {
     if (pp.allTrainable) {
         if (errors)
-            BackPairImpl<kOnline, false, true>(p, pp, delta, outBelow, errBelow);
+            BackPairImpl<kOnline, false, true, kStoreG>(p, pp, delta, outBelow, errBelow);
         else
-            BackPairImpl<kOnline, false, false>(p, pp, delta, outBelow, errBelow);
+            BackPairImpl<kOnline, false, false, kStoreG>(p, pp, delta, outBelow, errBelow);
     } else {
         if (errors)
-            BackPairImpl<kOnline, true, true>(p, pp, delta, outBelow, errBelow);
+            BackPairImpl<kOnline, true, true, kStoreG>(p, pp, delta, outBelow, errBelow);
         else
-            BackPairImpl<kOnline, true, false>(p, pp, delta, outBelow, errBelow);
+            BackPairImpl<kOnline, true, false, kStoreG>(p, pp, delta, outBelow, errBelow);
     }
+}
+
+template <bool kOnline>
+void BackPair(const TLearnParams& p, const TPairPlan& pp, const double* delta,
+              const double* outBelow, double* errBelow, bool errors, bool last) {
+    if (kOnline && !last)
+        BackPairMasks<true, false>(p, pp, delta, outBelow, errBelow, errors);
+    else
+        BackPairMasks<kOnline, true>(p, pp, delta, outBelow, errBelow, errors);
 }
 
 // Penalty and update of every trainable weight of a pair; `zeroFirst` starts each gradient cell
@@ -428,16 +439,273 @@ void Pattern(TTrainPlan& plan, const TLearnParams& p, const double* input, const
     for (int layer = static_cast<int>(plan.layers.size()) - 1; layer >= 0; layer--) {
         const TLayerPlan& lp = plan.layers[layer];
         if (!(p.crossEntropy && layer == plan.outLayer))
-            ApplyDerivative(plan, lp);
+            ApplyDerivative(plan, lp, lp.err, lp.out);
         for (std::size_t k = lp.numIn; k-- > 0;) {
             const TPairPlan& pp = plan.pairs[plan.inPairs[lp.firstIn + k]];
             const TLayerPlan& below = plan.layers[pp.fromLayer];
-            BackPair<kOnline>(p, pp, lp.err, below.out, below.err, last || below.numIn > 0);
+            BackPair<kOnline>(p, pp, lp.err, below.out, below.err, last || below.numIn > 0, last);
         }
     }
     if (kOnline) {
         for (std::size_t k : plan.updateOnly)
             UpdatePair(p, plan.pairs[k], true);
+    }
+}
+
+// ---- batch mode in blocks of kTrainBlock patterns ----
+//
+// The weights do not change during a batch pass, so the patterns of a block can share every
+// load of a weight row. The block's values live in the plan's scratch: per layer outputs and
+// error terms pattern by pattern (outB, errB) and the outputs transposed (outT: per neuron the
+// block's patterns side by side), which the forward pass of the layer above reads as one vector
+// per from-neuron. Each lane still adds its own pattern's products in from-neuron order, and
+// each gradient cell takes the patterns' products one after the other in pattern order, so
+// every sum is the one the pattern-by-pattern pass forms.
+
+HWY_INLINE double* BlockOut(TTrainPlan& plan, const TLayerPlan& lp) {
+    return plan.block.data() + lp.blockAt;
+}
+HWY_INLINE double* BlockOutT(TTrainPlan& plan, const TLayerPlan& lp) {
+    return plan.block.data() + lp.blockAt + kTrainBlock * static_cast<std::size_t>(lp.nodes);
+}
+HWY_INLINE double* BlockErr(TTrainPlan& plan, const TLayerPlan& lp) {
+    return plan.block.data() + lp.blockAt + 2 * kTrainBlock * static_cast<std::size_t>(lp.nodes);
+}
+
+void TransposeBlock(const double* byPattern, int nodes, double* byNeuron) {
+    for (std::size_t p = 0; p < kTrainBlock; p++)
+        for (int k = 0; k < nodes; k++)
+            byNeuron[static_cast<std::size_t>(k) * kTrainBlock + p] =
+                byPattern[p * static_cast<std::size_t>(nodes) + k];
+}
+
+// Net inputs of a block: netT[to][p] += sum over from of w(from, to) * inT[from][p], four rows
+// at a time; each row sum starts at zero and is added to the net input at the end, as the
+// pattern-by-pattern pass does.
+template <bool kMasked>
+void ForwardBlockPair(const TPairPlan& pp, const double* inT, double* netT) {
+    const DF df;
+    constexpr std::size_t kMaxV = kTrainBlock;
+    const std::size_t N = hn::Lanes(df);
+    const std::size_t nv = kTrainBlock / N;
+    const std::size_t nFrom = static_cast<std::size_t>(pp.nFrom);
+    using V = hn::Vec<DF>;
+    int i = 0;
+    for (; i + 4 <= pp.nTo; i += 4) {
+        V acc[4][kMaxV];
+        for (int r = 0; r < 4; r++)
+            for (std::size_t v = 0; v < nv; v++)
+                acc[r][v] = hn::Zero(df);
+        const double* w = pp.w + static_cast<std::size_t>(i) * nFrom;
+        const unsigned char* m = kMasked ? pp.masks + static_cast<std::size_t>(i) * nFrom : nullptr;
+        for (std::size_t j = 0; j < nFrom; j++) {
+            const double* x = inT + j * kTrainBlock;
+            for (int r = 0; r < 4; r++) {
+                if (kMasked && !(m[r * nFrom + j] & FMaskExists))
+                    continue;
+                const V wv = hn::Set(df, w[r * nFrom + j]);
+                for (std::size_t v = 0; v < nv; v++)
+                    acc[r][v] = hn::Add(acc[r][v], hn::Mul(wv, hn::LoadU(df, x + v * N)));
+            }
+        }
+        for (int r = 0; r < 4; r++) {
+            double* net = netT + static_cast<std::size_t>(i + r) * kTrainBlock;
+            for (std::size_t v = 0; v < nv; v++)
+                hn::StoreU(hn::Add(hn::LoadU(df, net + v * N), acc[r][v]), df, net + v * N);
+        }
+    }
+    for (; i < pp.nTo; i++) {
+        V acc[kMaxV];
+        for (std::size_t v = 0; v < nv; v++)
+            acc[v] = hn::Zero(df);
+        const double* w = pp.w + static_cast<std::size_t>(i) * nFrom;
+        const unsigned char* m = kMasked ? pp.masks + static_cast<std::size_t>(i) * nFrom : nullptr;
+        for (std::size_t j = 0; j < nFrom; j++) {
+            if (kMasked && !(m[j] & FMaskExists))
+                continue;
+            const V wv = hn::Set(df, w[j]);
+            for (std::size_t v = 0; v < nv; v++)
+                acc[v] = hn::Add(acc[v], hn::Mul(wv, hn::LoadU(df, inT + j * kTrainBlock + v * N)));
+        }
+        double* net = netT + static_cast<std::size_t>(i) * kTrainBlock;
+        for (std::size_t v = 0; v < nv; v++)
+            hn::StoreU(hn::Add(hn::LoadU(df, net + v * N), acc[v]), df, net + v * N);
+    }
+}
+
+// One pair's back-propagation for a block: the lanes hold from-neurons; per group of lanes the
+// block's outputs and error terms below stay in registers while the rows are walked in order,
+// and each gradient cell is loaded and stored once per block.
+template <bool kMasked, bool kErrors>
+void BackBlockPair(const TPairPlan& pp, const double* delta, const double* outB, double* errB) {
+    const DF df;
+    const std::size_t N = hn::Lanes(df);
+    const std::size_t nFrom = static_cast<std::size_t>(pp.nFrom);
+    const std::size_t nTo = static_cast<std::size_t>(pp.nTo);
+    using V = hn::Vec<DF>;
+    std::size_t j = 0;
+    for (; j + N <= nFrom; j += N) {
+        V o[kTrainBlock];
+        V e[kTrainBlock];
+        for (std::size_t p = 0; p < kTrainBlock; p++) {
+            o[p] = hn::LoadU(df, outB + p * nFrom + j);
+            e[p] = kErrors ? hn::LoadU(df, errB + p * nFrom + j) : hn::Zero(df);
+        }
+        for (std::size_t i = 0; i < nTo; i++) {
+            const std::size_t at = i * nFrom + j;
+            const V wv = hn::LoadU(df, pp.w + at);
+            V gv = hn::LoadU(df, pp.g + at);
+            if (kMasked) {
+                const auto mk = TrainableMask(pp.masks + at);
+                for (std::size_t p = 0; p < kTrainBlock; p++) {
+                    const V dv = hn::Set(df, delta[p * nTo + i]);
+                    if (kErrors)
+                        e[p] = hn::IfThenElse(mk, hn::Add(e[p], hn::Mul(wv, dv)), e[p]);
+                    gv = hn::IfThenElse(mk, hn::Add(gv, hn::Mul(dv, o[p])), gv);
+                }
+            } else {
+                for (std::size_t p = 0; p < kTrainBlock; p++) {
+                    const V dv = hn::Set(df, delta[p * nTo + i]);
+                    if (kErrors)
+                        e[p] = hn::Add(e[p], hn::Mul(wv, dv));
+                    gv = hn::Add(gv, hn::Mul(dv, o[p]));
+                }
+            }
+            hn::StoreU(gv, df, pp.g + at);
+        }
+        if (kErrors) {
+            for (std::size_t p = 0; p < kTrainBlock; p++)
+                hn::StoreU(e[p], df, errB + p * nFrom + j);
+        }
+    }
+    for (; j < nFrom; j++) {
+        for (std::size_t i = 0; i < nTo; i++) {
+            const std::size_t at = i * nFrom + j;
+            if (kMasked && (pp.masks[at] & FMaskAll) != FMaskAll)
+                continue;
+            for (std::size_t p = 0; p < kTrainBlock; p++) {
+                const double di = delta[p * nTo + i];
+                if (kErrors)
+                    errB[p * nFrom + j] += pp.w[at] * di;
+                pp.g[at] += di * outB[p * nFrom + j];
+            }
+        }
+    }
+}
+
+// kTrainBlock patterns of a batch pass, already fetched: `targets` holds their outputs one
+// after the other. The lower layers' values were set pattern by pattern (Propagate) into outB.
+void BatchBlock(TTrainPlan& plan, const TLearnParams& p, const double* targets, TErrorObj* error,
+                bool last) {
+    const std::size_t B = kTrainBlock;
+    for (TLayerPlan& lp : plan.layers) {
+        if (lp.numIn == 0)
+            continue;
+        double* netT = BlockOutT(plan, lp);
+        std::fill(netT, netT + B * lp.nodes, 0.0);
+        for (std::size_t k = 0; k < lp.numIn; ++k) {
+            const TPairPlan& pp = plan.pairs[plan.inPairs[lp.firstIn + k]];
+            const double* inT = BlockOutT(plan, plan.layers[pp.fromLayer]);
+            if (pp.allExist)
+                ForwardBlockPair<false>(pp, inT, netT);
+            else
+                ForwardBlockPair<true>(pp, inT, netT);
+        }
+        double* outB = BlockOut(plan, lp);
+        double* net = plan.blockNet.data();
+        for (std::size_t q = 0; q < B; q++) {
+            for (int k = 0; k < lp.nodes; k++)
+                net[k] = netT[static_cast<std::size_t>(k) * B + q];
+            lp.layer->Activate(net);
+            std::copy(lp.out, lp.out + lp.nodes, outB + q * lp.nodes);
+        }
+        TransposeBlock(outB, lp.nodes, netT);
+    }
+    for (TLayerPlan& lp : plan.layers) {
+        double* e = BlockErr(plan, lp);
+        std::fill(e, e + B * lp.nodes, 0.0);
+    }
+    TLayerPlan& out = plan.layers[plan.outLayer];
+    const std::size_t nOut = static_cast<std::size_t>(out.nodes);
+    for (std::size_t q = 0; q < B; q++) {
+        const double* o = BlockOut(plan, out) + q * nOut;
+        const double* t = targets + q * nOut;
+        double* e = BlockErr(plan, out) + q * nOut;
+        if (error != nullptr)
+            error->AddPattern(t, o);
+        for (std::size_t k = 0; k < nOut; k++)
+            e[k] = o[k] - t[k];
+    }
+    for (int layer = static_cast<int>(plan.layers.size()) - 1; layer >= 0; layer--) {
+        const TLayerPlan& lp = plan.layers[layer];
+        double* err = BlockErr(plan, lp);
+        const double* outB = BlockOut(plan, lp);
+        if (!(p.crossEntropy && layer == plan.outLayer)) {
+            for (std::size_t q = 0; q < B; q++)
+                ApplyDerivative(plan, lp, err + q * lp.nodes, outB + q * lp.nodes);
+        }
+        for (std::size_t k = lp.numIn; k-- > 0;) {
+            const TPairPlan& pp = plan.pairs[plan.inPairs[lp.firstIn + k]];
+            const TLayerPlan& below = plan.layers[pp.fromLayer];
+            const double* o = BlockOut(plan, below);
+            double* e = BlockErr(plan, below);
+            const bool errors = last || below.numIn > 0;
+            if (pp.allTrainable) {
+                if (errors)
+                    BackBlockPair<false, true>(pp, err, o, e);
+                else
+                    BackBlockPair<false, false>(pp, err, o, e);
+            } else {
+                if (errors)
+                    BackBlockPair<true, true>(pp, err, o, e);
+                else
+                    BackBlockPair<true, false>(pp, err, o, e);
+            }
+        }
+    }
+    if (last) {
+        // The gradient copy shows the error terms of the pass's last pattern.
+        for (TLayerPlan& lp : plan.layers) {
+            std::fill(lp.err, lp.err + lp.errSize, 0.0);
+            const double* e = BlockErr(plan, lp) + (B - 1) * lp.nodes;
+            std::copy(e, e + lp.nodes, lp.err);
+        }
+    }
+}
+
+// The batch pass: whole blocks, then the patterns left over one at a time.
+void BatchPass(TTrainPlan& plan, const TLearnParams& p, Data* data, double* input, double* target,
+               TErrorObj* error) {
+    const int n = data->MbrNdxRows;
+    const int blocks = plan.blockable ? n / static_cast<int>(kTrainBlock) : 0;
+    TLayerPlan& out = plan.layers[plan.outLayer];
+    const std::size_t nOut = static_cast<std::size_t>(out.nodes);
+    double* targets = plan.blockTarget.data();
+    for (int b = 0; b < blocks; b++) {
+        for (std::size_t q = 0; q < kTrainBlock; q++) {
+            data->GetNext(input, target, nullptr);
+            std::copy(target, target + nOut, targets + q * nOut);
+            for (TLayerPlan& lp : plan.layers) {
+                if (lp.numIn != 0)
+                    continue;
+                if (lp.kernelForward) {
+                    std::fill(lp.out, lp.out + lp.nodes, 0.0);
+                    lp.layer->Activate(lp.out);
+                } else {
+                    lp.layer->Propagate(input);
+                }
+                std::copy(lp.out, lp.out + lp.nodes, BlockOut(plan, lp) + q * lp.nodes);
+            }
+        }
+        for (TLayerPlan& lp : plan.layers)
+            if (lp.numIn == 0)
+                TransposeBlock(BlockOut(plan, lp), lp.nodes, BlockOutT(plan, lp));
+        const bool last = (b + 1) * static_cast<int>(kTrainBlock) == n;
+        BatchBlock(plan, p, targets, error, last);
+    }
+    for (int i = blocks * static_cast<int>(kTrainBlock); i < n; i++) {
+        data->GetNext(input, target, nullptr);
+        Pattern<false>(plan, p, input, target, error, i == n - 1);
     }
 }
 
@@ -451,10 +719,7 @@ void TrainEpochImpl(TTrainPlan& plan, const TLearnParams& p, Data* data, double*
                 if (pp.masks == nullptr || (pp.masks[i] & FMaskAll) == FMaskAll)
                     pp.g[i] = 0.0;
         }
-        for (int i = 0; i < n; i++) {
-            data->GetNext(input, target, nullptr);
-            Pattern<false>(plan, p, input, target, error, i == n - 1);
-        }
+        BatchPass(plan, p, data, input, target, error);
         for (const TPairPlan& pp : plan.pairs)
             UpdatePair(p, pp, false);
     } else {
@@ -603,6 +868,23 @@ bool BuildTrainPlan(TBasicNetwork* network, TBasicNetwork* gradient, TBasicNetwo
         plan->layers.push_back(lp);
     }
     // The pairs' order in inPairs is from-layer ascending because pairs are from-layer outer.
+    // Batch blocks need every layer fed by weights to compute itself in the kernel; the others
+    // are set pattern by pattern. The scratch keeps its storage from epoch to epoch.
+    plan->blockable = true;
+    std::size_t at = 0;
+    std::size_t widest = 0;
+    for (TLayerPlan& lp : plan->layers) {
+        if (lp.numIn > 0 && !lp.kernelForward)
+            plan->blockable = false;
+        lp.blockAt = at;
+        at += 3 * kTrainBlock * static_cast<std::size_t>(lp.nodes);
+        widest = std::max(widest, static_cast<std::size_t>(lp.nodes));
+    }
+    if (plan->blockable) {
+        plan->block.resize(at);
+        plan->blockNet.resize(widest);
+        plan->blockTarget.resize(kTrainBlock * plan->layers[plan->outLayer].nodes);
+    }
     return true;
 }
 

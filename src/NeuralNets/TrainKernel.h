@@ -69,7 +69,11 @@ struct TLayerPlan {
     // Connected incoming pairs from lower layers, in increasing from-layer order.
     std::size_t firstIn = 0;
     std::size_t numIn = 0;
+    std::size_t blockAt = 0;  // offset into TTrainPlan::block (batch blocks)
 };
+
+// Patterns per block in a batch pass.
+constexpr std::size_t kTrainBlock = 8;
 
 struct TTrainPlan {
     std::vector<TLayerPlan> layers;
@@ -80,6 +84,12 @@ struct TTrainPlan {
     std::vector<unsigned char> existsT;
     int inLayer = 0;
     int outLayer = 0;
+    // Batch blocks: per layer outputs, outputs transposed and error terms of kTrainBlock
+    // patterns; one net input vector; the block's targets.
+    bool blockable = false;
+    std::vector<double> block;
+    std::vector<double> blockNet;
+    std::vector<double> blockTarget;
 };
 
 // Fills `plan` for training `network` with its two copies; reuses the plan's storage. Returns

@@ -327,6 +327,26 @@ TEST(DataTest, CloneIsAnIndependentCopy) {
     EXPECT_DOUBLE_EQ(InAt(*copy, 2, 1), 21.0);
 }
 
+// Rows appended without values show zeros, on small blocks and on blocks large enough to come
+// straight from the system; a data set without slots still exists and copies.
+TEST(DataTest, RowsAppendedWithoutValuesReadAsZeros) {
+    for (int capacity : {0, 1, 7, 200000}) {
+        SCOPED_TRACE(capacity);
+        Data data(capacity, 3, 2, false);
+        for (int k = 0; k < capacity; ++k)
+            data.AppendRow(nullptr, nullptr, nullptr);
+        int nonZero = 0;
+        for (int row = 0; row < capacity; ++row) {
+            for (int col = 0; col < 3; ++col)
+                nonZero += InAt(data, row, col) != 0.0;
+            for (int col = 0; col < 2; ++col)
+                nonZero += OutAt(data, row, col) != 0.0;
+        }
+        EXPECT_EQ(nonZero, 0);
+        EXPECT_EQ(data.Clone()->MbrNdxDataRows, capacity);
+    }
+}
+
 TEST(DataDeathTest, AppendBeyondTheSlotCountIsAnInternalFault) {
     auto data = MakeData(2, 2);
     data->MbrNdxDataRows = 3;

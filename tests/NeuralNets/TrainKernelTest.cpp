@@ -159,6 +159,47 @@ const Case kCases[] = {
      false,
      true,
      3},
+    // Batch blocks: layers fed by two lower layers, gains, error terms summed from two layers
+    // above, pruned and frozen weights, rows wider than a vector.
+    {"gains, skip, two hidden, batch",
+     {6, 17, 11, 4},
+     ActSigmoidGain,
+     ActTanhGain,
+     0.7,
+     0.1,
+     0.1,
+     true,
+     0.5,
+     reference::Penalty::Quad,
+     true,
+     false,
+     0},
+    {"cross-entropy, feature selection, batch",
+     {8, 19, 3},
+     ActSigmoid,
+     ActSigmoid,
+     1.0,
+     0.15,
+     0.05,
+     true,
+     0.0,
+     reference::Penalty::None,
+     true,
+     true,
+     3},
+    {"wide rows, batch",
+     {64, 40, 10},
+     ActSigmoid,
+     ActSigmoid,
+     1.0,
+     0.25,
+     0,
+     false,
+     0.0,
+     reference::Penalty::Quad,
+     true,
+     false,
+     0},
     {"wide rows",
      {64, 40, 10},
      ActSigmoid,
@@ -289,10 +330,10 @@ std::vector<std::uint64_t> WeightBits(TBasicNetwork& net) {
 
 // Trains one case with the trainer and with the reference loop; every epoch's error and every
 // weight afterwards must be the same bits. Returns the final weights.
-std::vector<std::uint64_t> RunCase(const Case& c) {
+std::vector<std::uint64_t> RunCase(const Case& c, int rows) {
     std::mt19937 random(12345);
     auto net = MakeNet(c, &random);
-    auto data = MakeData(c, 23, &random);
+    auto data = MakeData(c, rows, &random);
     TBasicNetwork copy(*net);
     reference::Params ref;
     auto params = MakeParams(c, &ref);
@@ -317,6 +358,27 @@ std::vector<std::uint64_t> RunCase(const Case& c) {
             want.push_back(Bits(x));
         EXPECT_EQ(got, want) << "error terms of layer " << layer;
     }
+    // Online: the last pattern's gradient; batch: the pass's sums with the penalty. Cells of
+    // weights that are not trained keep whatever they held.
+    std::vector<std::uint64_t> gotG, wantG;
+    const std::vector<double> refG = reference.Gradient();
+    std::size_t at = 0;
+    for (int f = 0; f < net->GetNumLayers(); f++)
+        for (int t = 0; t < net->GetNumLayers(); t++) {
+            TBasicConnections* g = module.gradient->GetConnections(f, t);
+            if (!g->IsConnected())
+                continue;
+            const TWeightStorage s = g->GetStorage();
+            const TWeightStorage w = net->GetConnections(f, t)->GetStorage();
+            for (std::size_t i = 0; i < static_cast<std::size_t>(s.nFrom) * s.nTo; i++, at++) {
+                if (w.masks != nullptr && (w.masks[i] & FMaskAll) != FMaskAll)
+                    continue;
+                gotG.push_back(Bits(s.weights[i]));
+                wantG.push_back(Bits(refG.at(at)));
+            }
+        }
+    EXPECT_EQ(at, refG.size());
+    EXPECT_EQ(gotG, wantG) << "gradient copy";
     EXPECT_NE(bits, WeightBits(*MakeNet(c, &random))) << "training changed nothing";
     return bits;
 }
@@ -330,6 +392,7 @@ TEST(TrainKernel, EveryCaseTakesTheKernel) {
         TTrainPlan plan;
         EXPECT_TRUE(BuildTrainPlan(net.get(), &gradient, &lastChange, c.crossEntropy, &plan))
             << c.name;
+        EXPECT_TRUE(plan.blockable) << c.name << ": batch passes run in blocks";
     }
 }
 
@@ -340,13 +403,20 @@ TEST(TrainKernel, SameBitsAsThePlainLoopOnEveryVectorTarget) {
     for (int64_t target : targets) {
         hwy::SetSupportedTargetsForTest(target);
         SCOPED_TRACE(hwy::TargetName(target));
-        for (std::size_t k = 0; k < std::size(kCases); k++) {
-            SCOPED_TRACE(kCases[k].name);
-            const std::vector<std::uint64_t> bits = RunCase(kCases[k]);
-            if (first.size() <= k)
-                first.push_back(bits);
-            else
-                EXPECT_EQ(bits, first[k]) << "differs from the first target";
+        // Batch passes run in blocks of patterns: a pass shorter than a block, whole blocks
+        // only, and blocks with patterns left over.
+        const int kRows[] = {5, 2 * static_cast<int>(kTrainBlock), 23};
+        std::size_t at = 0;
+        for (const Case& c : kCases) {
+            for (int rows : kRows) {
+                SCOPED_TRACE(std::string(c.name) + ", " + std::to_string(rows) + " patterns");
+                const std::vector<std::uint64_t> bits = RunCase(c, rows);
+                if (first.size() <= at)
+                    first.push_back(bits);
+                else
+                    EXPECT_EQ(bits, first[at]) << "differs from the first target";
+                at++;
+            }
         }
     }
     hwy::SetSupportedTargetsForTest(0);
