@@ -59,6 +59,7 @@ DAT
 
 for ex in examples/*/; do
     name=$(basename "$ex")
+    [ -f "$ex/$name.par" ] && [ -f "$ex/$name.wgt" ] && [ -f "$ex/$name.dat" ] || continue
     { cat "$ex/$name.par"; printf '\n%%%%\n'; cat "$ex/$name.wgt"; printf '\n%%%%\n'
       cat "$ex/$name.dat"; } >"$dir/TrainingRun/$name"
 done
