@@ -40,13 +40,46 @@ enum class TDerivativeKind {
 };
 TDerivativeKind GetDerivativeKind(ActFunction fn);
 
+// Multiplies a layer's error terms e by the derivative of its function at the outputs o; gain(k)
+// gives neuron k's gain. Linear and None leave e as it is. Both training routes use it, so the
+// arithmetic of every product is the same in each.
+template <class GainOf>
+void MultiplyByDerivative(TDerivativeKind kind, double* e, const double* o, int nodes,
+                          GainOf gain) {
+    switch (kind) {
+        case TDerivativeKind::Linear:
+        case TDerivativeKind::None:
+            break;
+        case TDerivativeKind::LinearGain:
+            for (int k = 0; k < nodes; k++)
+                e[k] = gain(k) * e[k];
+            break;
+        case TDerivativeKind::Sigmoid:
+            for (int k = 0; k < nodes; k++)
+                e[k] = (1.0 - o[k]) * o[k] * e[k];
+            break;
+        case TDerivativeKind::Tanh:
+            for (int k = 0; k < nodes; k++)
+                e[k] = (1.0 - o[k] * o[k]) * e[k];
+            break;
+        case TDerivativeKind::SigmoidGain:
+            for (int k = 0; k < nodes; k++)
+                e[k] = gain(k) * (1.0 - o[k]) * o[k] * e[k];
+            break;
+        case TDerivativeKind::TanhGain:
+            for (int k = 0; k < nodes; k++)
+                e[k] = gain(k) * (1.0 - o[k] * o[k]) * e[k];
+            break;
+    }
+}
+
 // True for "linear-gain", "sigmoid-gain" and "tanh-gain": functions that read the neuron's gain.
 bool UsesGain(ActFunction fn);
 
 // Names to functions and back. Names are unique without regard to case; lookups scan from the
 // newest entry to the oldest.
 class TFnRegistry {
-public:
+  public:
     TFnRegistry();  // empty, room for 16 entries
     virtual ~TFnRegistry();
     TFnRegistry(const TFnRegistry&) = delete;
@@ -69,7 +102,7 @@ public:
     int GetCount() const { return count; }
     int GetCapacity() const { return capacity; }
 
-private:
+  private:
     struct TEntry {
         std::string name;
         ActFunction fn;

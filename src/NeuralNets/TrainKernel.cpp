@@ -233,32 +233,7 @@ void Forward(TTrainPlan& plan, const double* input) {
 // The derivative multiplied into a layer's error terms.
 void ApplyDerivative(const TTrainPlan& plan, const TLayerPlan& lp, double* e, const double* o) {
     const double* gain = plan.gains.data() + lp.gains;
-    const int nodes = lp.nodes;
-    switch (lp.derivative) {
-        case TDerivativeKind::Linear:
-        case TDerivativeKind::None:
-            break;
-        case TDerivativeKind::LinearGain:
-            for (int k = 0; k < nodes; k++)
-                e[k] = gain[k] * e[k];
-            break;
-        case TDerivativeKind::Sigmoid:
-            for (int k = 0; k < nodes; k++)
-                e[k] = (1.0 - o[k]) * o[k] * e[k];
-            break;
-        case TDerivativeKind::Tanh:
-            for (int k = 0; k < nodes; k++)
-                e[k] = (1.0 - o[k] * o[k]) * e[k];
-            break;
-        case TDerivativeKind::SigmoidGain:
-            for (int k = 0; k < nodes; k++)
-                e[k] = gain[k] * (1.0 - o[k]) * o[k] * e[k];
-            break;
-        case TDerivativeKind::TanhGain:
-            for (int k = 0; k < nodes; k++)
-                e[k] = gain[k] * (1.0 - o[k] * o[k]) * e[k];
-            break;
-    }
+    MultiplyByDerivative(lp.derivative, e, o, lp.nodes, [gain](int k) { return gain[k]; });
 }
 
 // One pair's share of back-propagation for the current pattern. Online (kOnline) the gradient

@@ -246,37 +246,12 @@ void TTrainModule::BackPropagateLayer(int layer, int errorFunction) {
         // With cross-entropy and sigmoid outputs, output - target already is the delta.
         SYN_ASSERT(fn == ActSigmoid);
     } else {
-        switch (GetDerivativeKind(fn)) {
-            case TDerivativeKind::Linear:
-                break;
-            case TDerivativeKind::LinearGain:
-                for (int k = 0; k < nodes; k++) {
-                    e[k] = errLayer->GetNeuron(k)->GetGain() * e[k];
-                }
-                break;
-            case TDerivativeKind::Sigmoid:
-                for (int k = 0; k < nodes; k++)
-                    e[k] = (1.0 - o[k]) * o[k] * e[k];
-                break;
-            case TDerivativeKind::Tanh:
-                for (int k = 0; k < nodes; k++)
-                    e[k] = (1.0 - o[k] * o[k]) * e[k];
-                break;
-            case TDerivativeKind::SigmoidGain:
-                for (int k = 0; k < nodes; k++) {
-                    e[k] = errLayer->GetNeuron(k)->GetGain() * (1.0 - o[k]) * o[k] * e[k];
-                }
-                break;
-            case TDerivativeKind::TanhGain:
-                for (int k = 0; k < nodes; k++) {
-                    e[k] = errLayer->GetNeuron(k)->GetGain() * (1.0 - o[k] * o[k]) * e[k];
-                }
-                break;
-            case TDerivativeKind::None:
-                // No derivative known: the layer cannot pass errors further down.
-                fn = ActError;
-                break;
-        }
+        const TDerivativeKind kind = GetDerivativeKind(fn);
+        MultiplyByDerivative(kind, e, o, nodes,
+                             [errLayer](int k) { return errLayer->GetNeuron(k)->GetGain(); });
+        // No derivative known: the layer cannot pass errors further down.
+        if (kind == TDerivativeKind::None)
+            fn = ActError;
     }
 
     TIterateObj2ErrorsAndDeltas visitor;
