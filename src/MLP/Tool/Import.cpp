@@ -5,6 +5,7 @@
 #include <cmath>
 #include <iostream>
 
+#include "MLP/Common/OutputSet.h"
 #include "MLP/Tool/DataSetOutput.h"
 #include "MLP/Tool/ToolCommands.h"
 #include "MLP/Tool/ToolSupport.h"
@@ -374,6 +375,25 @@ char DelimiterOption(const std::string& text) {
     return text[0];
 }
 
+// All or none: the preparation, the data set and the test data set.
+void WriteImportOutputs(const ImportCommand& cmd, const ImportResult& result) {
+    OutputSet outputs(std::cout);
+    outputs.AddInput(cmd.csv);
+    outputs.AddInput(cmd.prepIn);
+    if (!cmd.prepOut.empty()) {
+        outputs.Add("preparation file", cmd.prepOut,
+                    [&](std::ostream& out) { WritePreparation(out, result.prep); });
+    }
+    outputs.Add("data set file", cmd.output,
+                [&](std::ostream& out) { WriteDataSetText(out, result.first.get(), nullptr); });
+    if (result.second) {
+        outputs.Add("data set file", cmd.testOut, [&](std::ostream& out) {
+            WriteDataSetText(out, result.second.get(), nullptr);
+        });
+    }
+    outputs.Commit();
+}
+
 void RunImportCommand(ImportCommand& cmd, const CLI::App& sub) {
     ImportOptions& options = cmd.options;
     options.scale = cmd.scale == "zscore" ? ColumnScale::ZScore
@@ -404,13 +424,7 @@ void RunImportCommand(ImportCommand& cmd, const CLI::App& sub) {
         std::cerr << "synapsor-tool: dropped " << result.dropped << " of " << table.rows.size()
                   << " rows with a missing or non-numeric value" << std::endl;
     }
-    if (!cmd.prepOut.empty()) {
-        WriteToolOutput(cmd.prepOut, "preparation file", std::cout,
-                        [&](std::ostream& out) { WritePreparation(out, result.prep); });
-    }
-    WriteDataSetOutput(cmd.output, result.first.get(), nullptr, std::cout);
-    if (result.second)
-        WriteDataSetOutput(cmd.testOut, result.second.get(), nullptr, std::cout);
+    WriteImportOutputs(cmd, result);
     std::cerr << "synapsor-tool: " << result.first->MbrNdxDataRows << " rows to "
               << (cmd.output == "-" ? "standard output" : cmd.output);
     if (result.second)
