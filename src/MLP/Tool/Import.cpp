@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cmath>
+#include <cstdlib>
 #include <iostream>
 
 #include "MLP/Common/OutputSet.h"
@@ -375,6 +376,16 @@ char DelimiterOption(const std::string& text) {
     return text[0];
 }
 
+// --split names a share of the rows strictly between 0 and 1: 1 (or nan) would leave the test
+// set empty and an old --test-out file in place.
+std::string SplitShare(const std::string& text) {
+    char* end = nullptr;
+    const double share = std::strtod(text.c_str(), &end);
+    if (end == text.c_str() || *end != '\0' || !(share > 0.0 && share < 1.0))
+        return "must lie between 0 and 1 (both excluded), not " + text;
+    return "";
+}
+
 // All or none: the preparation, the data set and the test data set.
 void WriteImportOutputs(const ImportCommand& cmd, const ImportResult& result) {
     OutputSet outputs(std::cout);
@@ -458,7 +469,7 @@ void AddImportCommand(CLI::App& app) {
                       ->check(CLI::IsMember({"minmax", "zscore", "none"}));
     auto* split = sub->add_option("--split", cmd->options.split,
                                   "share of the rows for -o, the rest to --test-out")
-                      ->check(CLI::Range(0.0, 1.0));
+                      ->check(SplitShare, "share in (0, 1)");
     auto* testOut = sub->add_option("--test-out", cmd->testOut, "data set file for the rest");
     split->needs(testOut);
     testOut->needs(split);
