@@ -63,32 +63,6 @@ TEST(OutputSet, AFailingWriterReplacesNothingAndLeavesNoTemporaryFile) {
     EXPECT_EQ(Contents(dir.File("b")), "old b");
     EXPECT_EQ(console.str(), "");
     EXPECT_EQ(Entries(dir), 2);
-
-    OutputSet outputs(console);
-    outputs.Add("first", dir.File("a"), [](std::ostream& out) { out << "new a"; });
-    outputs.Add("console", "-", [](std::ostream& out) { out << "to the console"; });
-    outputs.Commit();
-    EXPECT_EQ(Contents(dir.File("a")), "new a");
-    EXPECT_EQ(console.str(), "to the console");
-    EXPECT_EQ(Entries(dir), 2);
-}
-
-TEST(OutputSet, AHardLinkIsTheSameFile) {
-    test::TempDir dir;
-    dir.WriteFile("a", "old a");
-    ASSERT_EQ(link(dir.File("a").c_str(), dir.File("b").c_str()), 0);
-    std::ostringstream console;
-    OutputSet outputs(console);
-    outputs.AddInput(dir.File("b"));
-    try {
-        outputs.Add("output", dir.File("a"), [](std::ostream&) {});
-        ADD_FAILURE() << "a hard link of the input was accepted";
-    } catch (const FileTools::Error& e) {
-        EXPECT_EQ(e.message, "Cannot write output \"" + dir.File("a") +
-                                 "\": it is the same file as the input \"" + dir.File("b") +
-                                 "\" this command reads");
-    }
-    EXPECT_EQ(Entries(dir), 2);
 }
 
 TEST(PendingOutput, WritesWhenDue) {

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/FifoReader.h"
 #include "cli/RunProgram.h"
 #include "cli/TempDir.h"
 
@@ -73,128 +74,101 @@ class OutputFilesTest : public ::testing::Test {
     test::TempDir dir;
 };
 
-TEST_F(OutputFilesTest, OneFileForTwoOutputsOrAnOutputAndAnInputIsRefused) {
+// Each command fails with its message on the first line of standard error (a usage error adds
+// the usage) and leaves the directory exactly as it was.
+TEST_F(OutputFilesTest, RefusedOrFailingCommandsReplaceNothing) {
     fs::create_symlink("old.dat", dir.File("alias.dat"));
     fs::create_symlink("sub/later.dat", dir.File("later.dat"));
+    ASSERT_EQ(link(dir.File("d.dat").c_str(), dir.File("hard.dat").c_str()), 0);
+    const std::string split = "--split: must lie between 0 and 1 (both excluded), not ";
     const struct {
+        int status;
+        std::string message;  // after "synapsor-tool: "
         std::vector<std::string> args;
-        std::string message;
     } cases[] = {
-        {{"import", "k.csv", "-o", "s.dat", "--split", "0.5", "--test-out", "s.dat"},
+        {1,
          "Cannot write data set file \"s.dat\": it is the same file as the data set file "
-         "\"s.dat\" this command writes"},
+         "\"s.dat\" this command writes",
+         {"import", "k.csv", "-o", "s.dat", "--split", "0.5", "--test-out", "s.dat"}},
         // Neither exists yet: the paths are compared.
-        {{"import", "k.csv", "-o", "s.dat", "--split", "0.5", "--test-out", "sub/../s.dat"},
-         "Cannot write data set file \"sub/../s.dat\": it is the same file as the data set file "
-         "\"s.dat\" this command writes"},
-        // Both exist: device and inode, whatever the path says.
-        {{"import", "k.csv", "-o", "old.dat", "--split", "0.5", "--test-out", "alias.dat"},
+        {1,
+         "Cannot write data set file \"sub/../s.dat\": it is the same file as the data set "
+         "file \"s.dat\" this command writes",
+         {"import", "k.csv", "-o", "s.dat", "--split", "0.5", "--test-out", "sub/../s.dat"}},
+        // Both exist: device and inode, whatever the path says (a link, a hard link).
+        {1,
          "Cannot write data set file \"alias.dat\": it is the same file as the data set file "
-         "\"old.dat\" this command writes"},
+         "\"old.dat\" this command writes",
+         {"import", "k.csv", "-o", "old.dat", "--split", "0.5", "--test-out", "alias.dat"}},
+        {1,
+         "Cannot write CSV file \"d.dat\": it is the same file as the input \"hard.dat\" this "
+         "command reads",
+         {"export", "hard.dat", "-o", "d.dat"}},
         // A link to a file not yet there names that file.
-        {{"import", "k.csv", "-o", "later.dat", "--split", "0.5", "--test-out", "sub/later.dat"},
-         "Cannot write data set file \"sub/later.dat\": it is the same file as the data set file "
-         "\"later.dat\" this command writes"},
-        {{"import", "k.csv", "-o", "x", "--prep-out", "x"},
+        {1,
+         "Cannot write data set file \"sub/later.dat\": it is the same file as the data set "
+         "file \"later.dat\" this command writes",
+         {"import", "k.csv", "-o", "later.dat", "--split", "0.5", "--test-out", "sub/later.dat"}},
+        {1,
          "Cannot write data set file \"x\": it is the same file as the preparation file \"x\" "
-         "this command writes"},
-        {{"import", "k.csv", "-o", "./k.csv"},
-         "Cannot write data set file \"./k.csv\": it is the same file as the input \"k.csv\" this "
-         "command reads"},
-        {{"recall", "net.wgt", "d.dat", "-o", "r.out", "--csv", "r.out"},
+         "this command writes",
+         {"import", "k.csv", "-o", "x", "--prep-out", "x"}},
+        {1,
+         "Cannot write data set file \"./k.csv\": it is the same file as the input \"k.csv\" "
+         "this command reads",
+         {"import", "k.csv", "-o", "./k.csv"}},
+        {1,
          "Cannot write CSV file \"r.out\": it is the same file as the data set file \"r.out\" "
-         "this command writes"},
-        {{"recall", "net.wgt", "d.dat", "--csv", "net.wgt"},
+         "this command writes",
+         {"recall", "net.wgt", "d.dat", "-o", "r.out", "--csv", "r.out"}},
+        {1,
          "Cannot write CSV file \"net.wgt\": it is the same file as the input \"net.wgt\" this "
-         "command reads"},
-        {{"export", "d.dat", "-o", "d.dat"},
-         "Cannot write CSV file \"d.dat\": it is the same file as the input \"d.dat\" this "
-         "command reads"},
-        {{"plot", "log.txt", "-o", "log.txt"},
+         "command reads",
+         {"recall", "net.wgt", "d.dat", "--csv", "net.wgt"}},
+        {1,
          "Cannot write SVG file \"log.txt\": it is the same file as the input \"log.txt\" this "
-         "command reads"},
-        {{"prune", "net.wgt", "--threshold", "0.01", "-o", "sub/../net.wgt"},
+         "command reads",
+         {"plot", "log.txt", "-o", "log.txt"}},
+        {1,
          "Cannot write network file \"sub/../net.wgt\": it is the same file as the input "
-         "\"net.wgt\" this command reads"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.args[0] + " " + c.args[c.args.size() - 1]);
-        const std::map<std::string, std::string> before = Contents();
-        const test::ProgramResult r = Tool(c.args, dir.Path());
-        EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.err, "synapsor-tool: " + c.message + "\n");
-        EXPECT_EQ(Contents(), before);
-    }
-}
-
-TEST_F(OutputFilesTest, AFailingCommandReplacesNoneOfItsOutputs) {
-    const struct {
-        std::vector<std::string> args;
-        std::string message;
-    } cases[] = {
-        // The last destination cannot be claimed.
-        {{"import", "k.csv", "-o", "old.dat", "--prep-out", "old.prep", "--split", "0.5",
-          "--test-out", "none/t.dat"},
-         "Cannot write data set file \"none/t.dat\": No such file or directory"},
+         "\"net.wgt\" this command reads",
+         {"prune", "net.wgt", "--threshold", "0.01", "-o", "sub/../net.wgt"}},
+        // The last destination cannot be claimed: the others are not replaced.
+        {1,
+         "Cannot write data set file \"none/t.dat\": No such file or directory",
+         {"import", "k.csv", "-o", "old.dat", "--prep-out", "old.prep", "--split", "0.5",
+          "--test-out", "none/t.dat"}},
         // The files are written, then the device fails: they are not moved into place.
-        {{"import", "k.csv", "-o", "old.dat", "--prep-out", "/dev/full"},
-         "Cannot write preparation file \"/dev/full\": No space left on device"},
-        {{"recall", "net.wgt", "d.dat", "-o", "old.dat", "--csv", "/dev/full"},
-         "Cannot write CSV file \"/dev/full\": No space left on device"},
+        {1,
+         "Cannot write preparation file \"/dev/full\": No space left on device",
+         {"import", "k.csv", "-o", "old.dat", "--prep-out", "/dev/full"}},
+        {1,
+         "Cannot write CSV file \"/dev/full\": No space left on device",
+         {"recall", "net.wgt", "d.dat", "-o", "old.dat", "--csv", "/dev/full"}},
+        {2, split + "1", {"import", "k.csv", "-o", "old.dat", "--split", "1", "--test-out", "t"}},
+        {2,
+         split + "nan",
+         {"import", "k.csv", "-o", "old.dat", "--split", "nan", "--test-out", "t"}},
+        {2, split + "0", {"import", "k.csv", "-o", "old.dat", "--split", "0", "--test-out", "t"}},
+        {2,
+         split + "inf",
+         {"import", "k.csv", "-o", "old.dat", "--split", "inf", "--test-out", "t"}},
+        {2,
+         split + "0.5x",
+         {"import", "k.csv", "-o", "old.dat", "--split", "0.5x", "--test-out", "t"}},
+        {1,
+         "--split 0.9 of 4 rows leaves the second data set empty",
+         {"import", "k.csv", "-o", "old.dat", "--split", "0.9", "--test-out", "t"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
         const std::map<std::string, std::string> before = Contents();
         const test::ProgramResult r = Tool(c.args, dir.Path());
-        EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.err, "synapsor-tool: " + c.message + "\n");
-        EXPECT_EQ(Contents(), before);
-    }
-}
-
-TEST_F(OutputFilesTest, SplitLiesStrictlyBetweenZeroAndOneAndLeavesNoSetEmpty) {
-    const struct {
-        std::string split;
-        int status;
-        std::string message;
-    } cases[] = {
-        {"1", 2, "--split: must lie between 0 and 1 (both excluded), not 1"},
-        {"nan", 2, "--split: must lie between 0 and 1 (both excluded), not nan"},
-        {"0", 2, "--split: must lie between 0 and 1 (both excluded), not 0"},
-        {"1.5", 2, "--split: must lie between 0 and 1 (both excluded), not 1.5"},
-        {"inf", 2, "--split: must lie between 0 and 1 (both excluded), not inf"},
-        {"0.5x", 2, "--split: must lie between 0 and 1 (both excluded), not 0.5x"},
-        {"0.9", 1, "--split 0.9 of 4 rows leaves the second data set empty"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.split);
-        const std::map<std::string, std::string> before = Contents();
-        const test::ProgramResult r =
-            Tool({"import", "k.csv", "-o", "old.dat", "--split", c.split, "--test-out", "old.prep"},
-                 dir.Path());
         EXPECT_EQ(r.status, c.status);
         EXPECT_EQ(FirstLine(r.err), "synapsor-tool: " + c.message);
         EXPECT_EQ(Contents(), before);
     }
 }
-
-// Reads everything a FIFO receives while the command runs.
-class FifoReader {
-  public:
-    explicit FifoReader(const std::string& fifo)
-        : reader([this, fifo] {
-              std::ifstream in(fifo, std::ios::binary);
-              text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-          }) {}
-    std::string Text() {
-        reader.join();
-        return text;
-    }
-
-  private:
-    std::string text;
-    std::thread reader;
-};
 
 TEST_F(OutputFilesTest, LinksDevicesAndFifosAreWrittenThroughNotReplaced) {
     const std::string expected = Tool({"import", "k.csv", "-o", "-"}, dir.Path()).out;
@@ -214,7 +188,7 @@ TEST_F(OutputFilesTest, LinksDevicesAndFifosAreWrittenThroughNotReplaced) {
     EXPECT_EQ(ReadFile(dir.File("sub/new.dat")), expected);
 
     ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
-    FifoReader reader(dir.File("fifo"));
+    test::FifoReader reader(dir.File("fifo"));
     r = Tool({"import", "k.csv", "-o", "fifo"}, dir.Path());
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(reader.Text(), expected);

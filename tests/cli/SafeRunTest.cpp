@@ -14,8 +14,8 @@
 #include <map>
 #include <sstream>
 #include <string>
-#include <thread>
 
+#include "cli/FifoReader.h"
 #include "cli/RunProgram.h"
 #include "cli/TempDir.h"
 #include "cli/TrainingFiles.h"
@@ -218,24 +218,6 @@ TEST_F(SafeRunTest, InterruptedRunRemovesItsTemporaryFileAndWritesNothing) {
         EXPECT_EQ(text.back(), '\n');
     }
 }
-
-// Reads everything a FIFO receives while the run goes on.
-class FifoReader {
-  public:
-    explicit FifoReader(const std::string& fifo)
-        : reader([this, fifo] {
-              std::ifstream in(fifo, std::ios::binary);
-              text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-          }) {}
-    std::string Text() {
-        reader.join();
-        return text;
-    }
-
-  private:
-    std::string text;
-    std::thread reader;
-};
 
 // A link is followed (its target replaced, the link kept), a FIFO and a device are written to
 // directly and stay what they are.
