@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "FileHandler/Filer.h"
+#include "MLP/Common/OutputSet.h"
 #include "MLP/Tool/CsvTable.h"
 #include "MLP/Tool/ToolCommands.h"
 #include "MLP/Tool/ToolSupport.h"
@@ -237,9 +238,13 @@ void AddExportCommand(CLI::App& app) {
             throw ToolError("Cannot open data set file " + o->data);
         if (!first && !second)
             throw ToolError("Data set file " + o->data + " holds no values");
-        WriteToolOutput(o->output, "CSV file", std::cout, [&](std::ostream& out) {
+        OutputSet outputs(std::cout);
+        outputs.AddInput(o->data);
+        outputs.AddInput(o->prep);
+        outputs.Add("CSV file", o->output, [&](std::ostream& out) {
             ExportCsv(out, first.get(), second.get(), o->prep.empty() ? nullptr : &prep, o->data);
         });
+        outputs.Commit();
     });
 }
 

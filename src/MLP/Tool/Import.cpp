@@ -3,8 +3,10 @@
 #include <CLI/CLI.hpp>
 
 #include <cmath>
+#include <cstdlib>
 #include <iostream>
 
+#include "MLP/Common/OutputSet.h"
 #include "MLP/Tool/DataSetOutput.h"
 #include "MLP/Tool/ToolCommands.h"
 #include "MLP/Tool/ToolSupport.h"
@@ -374,6 +376,35 @@ char DelimiterOption(const std::string& text) {
     return text[0];
 }
 
+// --split names a share of the rows strictly between 0 and 1: 1 (or nan) would leave the test
+// set empty and an old --test-out file in place.
+std::string SplitShare(const std::string& text) {
+    char* end = nullptr;
+    const double share = std::strtod(text.c_str(), &end);
+    if (end == text.c_str() || *end != '\0' || !(share > 0.0 && share < 1.0))
+        return "must lie between 0 and 1 (both excluded), not " + text;
+    return "";
+}
+
+// All or none: the preparation, the data set and the test data set.
+void WriteImportOutputs(const ImportCommand& cmd, const ImportResult& result) {
+    OutputSet outputs(std::cout);
+    outputs.AddInput(cmd.csv);
+    outputs.AddInput(cmd.prepIn);
+    if (!cmd.prepOut.empty()) {
+        outputs.Add("preparation file", cmd.prepOut,
+                    [&](std::ostream& out) { WritePreparation(out, result.prep); });
+    }
+    outputs.Add("data set file", cmd.output,
+                [&](std::ostream& out) { WriteDataSetText(out, result.first.get(), nullptr); });
+    if (result.second) {
+        outputs.Add("data set file", cmd.testOut, [&](std::ostream& out) {
+            WriteDataSetText(out, result.second.get(), nullptr);
+        });
+    }
+    outputs.Commit();
+}
+
 void RunImportCommand(ImportCommand& cmd, const CLI::App& sub) {
     ImportOptions& options = cmd.options;
     options.scale = cmd.scale == "zscore" ? ColumnScale::ZScore
@@ -404,13 +435,7 @@ void RunImportCommand(ImportCommand& cmd, const CLI::App& sub) {
         std::cerr << "synapsor-tool: dropped " << result.dropped << " of " << table.rows.size()
                   << " rows with a missing or non-numeric value" << std::endl;
     }
-    if (!cmd.prepOut.empty()) {
-        WriteToolOutput(cmd.prepOut, "preparation file", std::cout,
-                        [&](std::ostream& out) { WritePreparation(out, result.prep); });
-    }
-    WriteDataSetOutput(cmd.output, result.first.get(), nullptr, std::cout);
-    if (result.second)
-        WriteDataSetOutput(cmd.testOut, result.second.get(), nullptr, std::cout);
+    WriteImportOutputs(cmd, result);
     std::cerr << "synapsor-tool: " << result.first->MbrNdxDataRows << " rows to "
               << (cmd.output == "-" ? "standard output" : cmd.output);
     if (result.second)
@@ -444,7 +469,7 @@ void AddImportCommand(CLI::App& app) {
                       ->check(CLI::IsMember({"minmax", "zscore", "none"}));
     auto* split = sub->add_option("--split", cmd->options.split,
                                   "share of the rows for -o, the rest to --test-out")
-                      ->check(CLI::Range(0.0, 1.0));
+                      ->check(SplitShare, "share in (0, 1)");
     auto* testOut = sub->add_option("--test-out", cmd->testOut, "data set file for the rest");
     split->needs(testOut);
     testOut->needs(split);

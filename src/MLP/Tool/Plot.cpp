@@ -11,6 +11,7 @@
 #include <limits>
 #include <sstream>
 
+#include "MLP/Common/OutputSet.h"
 #include "MLP/Tool/SvgWriter.h"
 #include "MLP/Tool/ToolCommands.h"
 #include "MLP/Tool/ToolSupport.h"
@@ -225,8 +226,11 @@ void AddPlotCommand(CLI::App& app) {
             std::cerr << "synapsor-tool: warning: " << skipped
                       << " epoch lines left out: their error cannot be drawn" << std::endl;
         }
-        WriteToolOutput(o->output, "SVG file", std::cout,
-                        [&](std::ostream& out) { out << svg.str(); });
+        OutputSet outputs(std::cout);
+        for (const std::string& log : o->logs)
+            outputs.AddInput(log);
+        outputs.Add("SVG file", o->output, [&](std::ostream& out) { out << svg.str(); });
+        outputs.Commit();
     });
 }
 

@@ -9,6 +9,7 @@
 #include <ostream>
 
 #include "FileHandler/ParseTools.h"
+#include "MLP/Common/OutputSet.h"
 #include "MLP/Tool/ToolCommands.h"
 #include "MLP/Tool/ToolSupport.h"
 #include "NeuralNets/Layers.h"
@@ -376,8 +377,11 @@ void RunPrune(const PruneFiles& files, const PruneOptions& options, std::ostream
         throw ToolError(files.network + ": " + e.what());
     }
     FileTools tools;
-    WriteToolOutput(files.output, "network file", out,
-                    [&](std::ostream& stream) { tools.WriteNetwork(stream, network.get()); });
+    OutputSet outputs(out);
+    outputs.AddInput(files.network);
+    outputs.Add("network file", files.output,
+                [&](std::ostream& stream) { tools.WriteNetwork(stream, network.get()); });
+    outputs.Commit();
     std::ostream& reportStream = files.output.empty() || files.output == "-" ? messages : out;
     WritePruneReport(report, reportStream);
     reportStream.flush();

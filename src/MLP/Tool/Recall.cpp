@@ -4,6 +4,7 @@
 
 #include "Common/Assert.h"
 #include "FileHandler/Filer.h"
+#include "MLP/Common/OutputSet.h"
 #include "MLP/Tool/CsvWriter.h"
 #include "MLP/Tool/DataSetOutput.h"
 #include "MLP/Tool/ToolCommands.h"
@@ -90,14 +91,18 @@ void RunRecall(const RecallOptions& options, std::ostream& console) {
     std::unique_ptr<Data> data = LoadToolDataSet(options.dataFile);
     CheckToolFit(*data, *network, options.dataFile, options.networkFile);
     const RecallTable table = RecallRows(*network, *data);
+    OutputSet outputs(console);
+    outputs.AddInput(options.networkFile);
+    outputs.AddInput(options.dataFile);
     if (!options.dataSetOutput.empty()) {
-        WriteToolOutput(options.dataSetOutput, "data set file", console,
-                        [&](std::ostream& out) { WriteRecallDataSet(out, *data, table); });
+        outputs.Add("data set file", options.dataSetOutput,
+                    [&](std::ostream& out) { WriteRecallDataSet(out, *data, table); });
     }
     if (!options.csvOutput.empty() || options.dataSetOutput.empty()) {
-        WriteToolOutput(options.csvOutput, "CSV file", console,
-                        [&](std::ostream& out) { WriteRecallCsv(out, table); });
+        outputs.Add("CSV file", options.csvOutput,
+                    [&](std::ostream& out) { WriteRecallCsv(out, table); });
     }
+    outputs.Commit();
 }
 
 void AddRecallCommand(CLI::App& app) {

@@ -1,11 +1,13 @@
 // synapsor-tool: the programs around training, one subcommand each. Results go to standard
 // output or to the files named; messages to standard error as "synapsor-tool: MESSAGE".
-// Exit status: 0 on success, 1 when the work failed, 2 on a usage error (with the usage).
+// Exit status: 0 on success, 1 when the work failed, 2 on a usage error (with the usage), 128 +
+// the signal on SIGINT or SIGTERM, after removing the temporary files of the outputs.
 #include <iostream>
 #include <locale>
 
 #include <CLI/CLI.hpp>
 
+#include "MLP/Common/InterruptCleanup.h"
 #include "MLP/Tool/ToolCommands.h"
 #include "MLP/Tool/ToolSupport.h"
 
@@ -55,6 +57,9 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Temporary files beside the outputs go away on SIGINT and SIGTERM; over the file size limit
+    // a write fails with a message instead of the signal ending the program.
+    synapsor::InstallInterruptCleanup();
     std::cout.imbue(std::locale::classic());
     try {
         return Run(argc, argv);
