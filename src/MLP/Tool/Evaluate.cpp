@@ -334,6 +334,12 @@ void RunEvaluate(const EvaluateOptions& options, std::ostream& console) {
     Preparation prep;
     if (!options.prepFile.empty()) {
         prep = ReadPreparationFile(options.prepFile);
+        if (prep.Inputs() != data->MbrNdxInputs) {
+            throw ToolError("Data set file " + options.dataFile + " has " +
+                            std::to_string(data->MbrNdxInputs) +
+                            " inputs per row, but the preparation " + options.prepFile +
+                            " describes " + std::to_string(prep.Inputs()));
+        }
         if (prep.Outputs() != data->MbrNdxOutputs) {
             throw ToolError("Data set file " + options.dataFile + " has " +
                             std::to_string(data->MbrNdxOutputs) +
