@@ -1,6 +1,5 @@
 #include "MLP/Common/Loading.h"
 
-#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -53,26 +52,23 @@ std::string NumberText(double value) {
 // empty when every one is finite. A file reads back with such values (a diverged network is
 // saved as it was), but nothing can be recalled or trained with them.
 std::string NonFiniteNetworkValue(TBasicNetwork& network, const std::string& name) {
-    std::vector<double> weights(static_cast<std::size_t>(network.GetNumWeights(FMaskExists)));
-    network.GetWeights(weights.data(), FMaskExists);
     const auto finite = [](double v) { return std::isfinite(v); };
     const std::string file = "Network file " + name + ", ";
     const int layers = network.GetNumLayers();
-    if (!std::all_of(weights.begin(), weights.end(), finite)) {
-        for (int from = 0; from < layers; ++from) {
-            for (int to = 0; to < layers; ++to) {
-                TBasicConnections* c = network.GetConnections(from, to);
-                if (c == nullptr || !c->IsConnected())
-                    continue;
-                for (int t = 0; t < network.GetLayer(to)->numNodes; ++t) {
-                    for (int f = 0; f < network.GetLayer(from)->numNodes; ++f) {
-                        if (c->IsValid(f, t) && !finite(c->GetWeight(f, t))) {
-                            return file + "weight From = " + std::to_string(f) +
-                                   ", To = " + std::to_string(t) + " (layer " +
-                                   std::to_string(from) + " to layer " + std::to_string(to) +
-                                   "): " + NumberText(c->GetWeight(f, t)) +
-                                   " is not a finite number";
-                        }
+    // Weight by weight, so that a large network costs no copy of its weights.
+    for (int from = 0; from < layers; ++from) {
+        for (int to = 0; to < layers; ++to) {
+            TBasicConnections* c = network.GetConnections(from, to);
+            if (c == nullptr || !c->IsConnected())
+                continue;
+            for (int t = 0; t < network.GetLayer(to)->numNodes; ++t) {
+                for (int f = 0; f < network.GetLayer(from)->numNodes; ++f) {
+                    const double w = c->GetWeight(f, t);
+                    if (!finite(w) && c->IsValid(f, t)) {
+                        return file + "weight From = " + std::to_string(f) +
+                               ", To = " + std::to_string(t) + " (layer " + std::to_string(from) +
+                               " to layer " + std::to_string(to) + "): " + NumberText(w) +
+                               " is not a finite number";
                     }
                 }
             }
