@@ -228,6 +228,8 @@ std::vector<ColumnEvaluation> EvaluateColumns(const Data& data, const RecallTabl
         ColumnEvaluation c;
         c.name = column.name;
         c.classification = column.categorical;
+        if (column.categorical && column.Width() == 0)
+            continue;  // a text column without categories gives no output to judge
         if (column.categorical) {
             const int width = column.Width();
             std::vector<int> actual(static_cast<std::size_t>(rows)), predicted(actual.size());
