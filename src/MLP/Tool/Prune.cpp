@@ -1,6 +1,7 @@
 #include "MLP/Tool/Prune.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <iostream>
@@ -24,6 +25,14 @@ std::string Number(double value) {
     char buffer[64];
     std::snprintf(buffer, sizeof buffer, "%.6g", value);
     return buffer;
+}
+
+// A value as the user wrote it, as far as a double keeps it: the shortest text that reads back
+// as the same double (1.0000000001 stays 1.0000000001, where six digits would say 1).
+std::string Given(double value) {
+    char buffer[64];
+    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return ec == std::errc() ? std::string(buffer, end) : Number(value);
 }
 
 std::string Padded(const std::string& text, std::size_t width) {
@@ -190,9 +199,9 @@ void CheckPruneOptions(const PruneOptions& options) {
     if (options.threshold.has_value() == options.fraction.has_value())
         throw ToolError("give either --threshold or --fraction");
     if (options.threshold && !(*options.threshold >= 0.0))
-        throw ToolError("the threshold must be 0 or more, not " + Number(*options.threshold));
+        throw ToolError("the threshold must be 0 or more, not " + Given(*options.threshold));
     if (options.fraction && !(*options.fraction >= 0.0 && *options.fraction <= 1.0))
-        throw ToolError("the fraction must lie between 0 and 1, not " + Number(*options.fraction));
+        throw ToolError("the fraction must lie between 0 and 1, not " + Given(*options.fraction));
 }
 
 std::vector<PairPruneReport> PruneWeights(TBasicNetwork& network, const PruneOptions& options) {

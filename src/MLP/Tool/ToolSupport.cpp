@@ -30,6 +30,8 @@ std::unique_ptr<TBasicNetwork> LoadToolNetwork(const std::string& file) {
         // The reader's messages say what is wrong but not in which file.
         if (e.HasPosition())
             throw ToolError(Positioned(file, e));
+        if (e.message.find(file) != std::string::npos)
+            throw ToolError(e.message);
         throw ToolError(file + ": " + e.message);
     }
 }
