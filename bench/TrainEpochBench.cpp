@@ -8,7 +8,7 @@
 #include "DataObject/Data.h"
 #include "KQmessage/KQML.h"
 #include "NeuralNets/MLPNetwork.h"
-#include "NeuralNets/TrainModule.h"
+#include "Training/TrainModule.h"
 
 namespace synapsor {
 namespace {

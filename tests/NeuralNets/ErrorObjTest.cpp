@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "TrainerTestNets.h"
+#include "NeuralNets/TrainerTestNets.h"
 
 namespace synapsor {
 namespace {
