@@ -228,8 +228,12 @@ inline void ApplyDerivative(const TTrainPlan& plan, const TLayerPlan& lp, double
 // reads it, so only the last pattern's gradient is kept, as the gradient copy shows after the
 // pass.
 template <class Rule, bool kOnline, bool kMasked, bool kErrors, bool kStoreG>
-void BackPairImpl(const Rule& rule, const TLearnParams& p, const TPairPlan& pp, double* gBase,
+void BackPairImpl(const Rule& ruleIn, const TLearnParams& p, const TPairPlan& pp, double* gBase,
                   const double* delta, const double* outBelow, double* errBelow) {
+    // Local copies: the stores below go through double pointers, which could alias the
+    // parameters' fields; copies let the compiler keep the constants in registers.
+    const Rule rule = ruleIn;
+    const TPenaltyTerms penalty = p.penalty;
     const DF df;
     const std::size_t N = hn::Lanes(df);
     const std::size_t nFrom = static_cast<std::size_t>(pp.nFrom);
@@ -241,6 +245,10 @@ void BackPairImpl(const Rule& rule, const TLearnParams& p, const TPairPlan& pp, 
         double* w = pp.w + row;
         double* g = gBase + row;
         const unsigned char* m = kMasked ? pp.masks + row : nullptr;
+        // The state rows in locals: pp's pointers would otherwise be reloaded after every store.
+        double* st[kMaxRuleState] = {};
+        for (std::size_t k = 0; k < Rule::kStateArrays; k++)
+            st[k] = pp.state[k] + row;
         const double di = delta[i];
         const auto dv = hn::Set(df, di);
         std::size_t j = 0;
@@ -252,11 +260,11 @@ void BackPairImpl(const Rule& rule, const TLearnParams& p, const TPairPlan& pp, 
             auto eNew = kErrors ? hn::Add(ev, hn::Mul(wv, dv)) : zero;
             auto gNew = hn::Add(kOnline ? zero : gOld, hn::Mul(dv, ov));
             if (kOnline) {
-                gNew = AddPenalty(df, p.penalty, wv, gNew);
+                gNew = AddPenalty(df, penalty, wv, gNew);
                 V s[kMaxRuleState];
                 V sOld[kMaxRuleState];
                 for (std::size_t k = 0; k < Rule::kStateArrays; k++)
-                    s[k] = sOld[k] = uses ? hn::LoadU(df, pp.state[k] + row + j) : zero;
+                    s[k] = sOld[k] = uses ? hn::LoadU(df, st[k] + j) : zero;
                 auto wNew = rule.Step(df, wv, gNew, s);
                 if (kMasked) {
                     const auto mk = TrainableMask(m + j);
@@ -268,7 +276,7 @@ void BackPairImpl(const Rule& rule, const TLearnParams& p, const TPairPlan& pp, 
                 }
                 if (uses)
                     for (std::size_t k = 0; k < Rule::kStateArrays; k++)
-                        hn::StoreU(s[k], df, pp.state[k] + row + j);
+                        hn::StoreU(s[k], df, st[k] + j);
                 hn::StoreU(wNew, df, w + j);
             } else if (kMasked) {
                 const auto mk = TrainableMask(m + j);
@@ -288,12 +296,12 @@ void BackPairImpl(const Rule& rule, const TLearnParams& p, const TPairPlan& pp, 
             if (kOnline) {
                 double gj = 0.0;
                 gj += di * outBelow[j];
-                gj = AddPenaltyOne(p.penalty, w[j], gj);
+                gj = AddPenaltyOne(penalty, w[j], gj);
                 if (kStoreG)
                     g[j] = gj;
                 double* state[kMaxRuleState] = {};
                 for (std::size_t k = 0; k < Rule::kStateArrays; k++)
-                    state[k] = pp.state[k] + row + j;
+                    state[k] = st[k] + j;
                 StepOne(rule, &w[j], gj, state);
             } else {
                 g[j] += di * outBelow[j];
@@ -336,46 +344,56 @@ void BackPair(const Rule& rule, const TLearnParams& p, const TPairPlan& pp, doub
 // `zeroFirst` starts each gradient cell at 0 (online, for pairs back-propagation does not
 // visit).
 template <class Rule, bool kMasked>
-void UpdatePairImpl(const Rule& rule, const TLearnParams& p, const TPairPlan& pp, bool zeroFirst) {
+void UpdatePairImpl(const Rule& ruleIn, const TLearnParams& p, const TPairPlan& pp,
+                    bool zeroFirst) {
+    const Rule rule = ruleIn;  // kept in registers, as in BackPairImpl
+    const TPenaltyTerms penalty = p.penalty;
     const DF df;
     const std::size_t N = hn::Lanes(df);
     const std::size_t count = static_cast<std::size_t>(pp.nFrom) * pp.nTo;
     const bool uses = rule.UsesState();
+    // Locals: the pair's pointers would otherwise be reloaded after every store.
+    double* const w = pp.w;
+    double* const g = pp.g;
+    const unsigned char* const masks = pp.masks;
+    double* st[kMaxRuleState] = {};
+    for (std::size_t k = 0; k < Rule::kStateArrays; k++)
+        st[k] = pp.state[k];
     using V = hn::Vec<DF>;
     std::size_t i = 0;
     for (; i + N <= count; i += N) {
-        const auto wv = hn::LoadU(df, pp.w + i);
-        const auto gOld = hn::LoadU(df, pp.g + i);
-        const auto gv = AddPenalty(df, p.penalty, wv, zeroFirst ? hn::Zero(df) : gOld);
+        const auto wv = hn::LoadU(df, w + i);
+        const auto gOld = hn::LoadU(df, g + i);
+        const auto gv = AddPenalty(df, penalty, wv, zeroFirst ? hn::Zero(df) : gOld);
         V s[kMaxRuleState];
         V sOld[kMaxRuleState];
         for (std::size_t k = 0; k < Rule::kStateArrays; k++)
-            s[k] = sOld[k] = uses ? hn::LoadU(df, pp.state[k] + i) : hn::Zero(df);
+            s[k] = sOld[k] = uses ? hn::LoadU(df, st[k] + i) : hn::Zero(df);
         const auto wNew = rule.Step(df, wv, gv, s);
         if (kMasked) {
-            const auto mk = TrainableMask(pp.masks + i);
-            hn::StoreU(hn::IfThenElse(mk, wNew, wv), df, pp.w + i);
-            hn::StoreU(hn::IfThenElse(mk, gv, gOld), df, pp.g + i);
+            const auto mk = TrainableMask(masks + i);
+            hn::StoreU(hn::IfThenElse(mk, wNew, wv), df, w + i);
+            hn::StoreU(hn::IfThenElse(mk, gv, gOld), df, g + i);
             if (uses)
                 for (std::size_t k = 0; k < Rule::kStateArrays; k++)
-                    hn::StoreU(hn::IfThenElse(mk, s[k], sOld[k]), df, pp.state[k] + i);
+                    hn::StoreU(hn::IfThenElse(mk, s[k], sOld[k]), df, st[k] + i);
         } else {
-            hn::StoreU(wNew, df, pp.w + i);
-            hn::StoreU(gv, df, pp.g + i);
+            hn::StoreU(wNew, df, w + i);
+            hn::StoreU(gv, df, g + i);
             if (uses)
                 for (std::size_t k = 0; k < Rule::kStateArrays; k++)
-                    hn::StoreU(s[k], df, pp.state[k] + i);
+                    hn::StoreU(s[k], df, st[k] + i);
         }
     }
     for (; i < count; ++i) {
-        if (kMasked && (pp.masks[i] & FMaskAll) != FMaskAll)
+        if (kMasked && (masks[i] & FMaskAll) != FMaskAll)
             continue;
-        const double g = AddPenaltyOne(p.penalty, pp.w[i], zeroFirst ? 0.0 : pp.g[i]);
-        pp.g[i] = g;
+        const double gi = AddPenaltyOne(penalty, w[i], zeroFirst ? 0.0 : g[i]);
+        g[i] = gi;
         double* state[kMaxRuleState] = {};
         for (std::size_t k = 0; k < Rule::kStateArrays; k++)
-            state[k] = pp.state[k] + i;
-        StepOne(rule, &pp.w[i], g, state);
+            state[k] = st[k] + i;
+        StepOne(rule, &w[i], gi, state);
     }
 }
 

@@ -1,8 +1,11 @@
 // Plan building, workers and the pass's outline; see TrainKernel.h. The vector code is in
 // TrainOnline.cpp and TrainBatch.cpp.
+#include <hwy/highway.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 #include <typeinfo>
 
 #include "Common/Assert.h"
@@ -11,8 +14,19 @@
 #include "NeuralNets/ErrorObj.h"
 #include "NeuralNets/Layers.h"
 #include "Training/TrainKernel.h"
+#include "Training/UpdateRule-inl.h"
 
 namespace synapsor {
+
+std::size_t RuleStateArrays(TUpdateRuleKind rule) {
+    // The rule types know their own count; they are compiled here for the baseline target.
+    TLearnParams p;
+    p.rule = rule;
+    std::size_t arrays = 0;
+    HWY_NAMESPACE::DispatchRule(
+        p, [&arrays](const auto& r) { arrays = std::decay_t<decltype(r)>::kStateArrays; });
+    return arrays;
+}
 
 namespace {
 

@@ -11,16 +11,16 @@ namespace synapsor {
 
 class TKQstructure;
 
-// The rules, one per update algorithm. Registering one: an enumerator here, its type in
-// UpdateRule-inl.h, a case in DispatchRule (same file) and in RuleStateArrays (UpdateRule.cpp).
+// The rules, one per update algorithm. Registering one: an enumerator here, and its type (in a
+// file of its own, included by UpdateRule-inl.h) in a case of DispatchRule (UpdateRule-inl.h).
 enum class TUpdateRuleKind { Backprop };
 
 // The most per-weight state arrays a rule may keep.
 constexpr std::size_t kMaxRuleState = 3;
 
-// How many per-weight state arrays `rule` keeps. The first is the trainer's `lastChange` copy
-// (so back-propagation with momentum keeps showing its last change there); the others are held
-// by the training plan.
+// How many per-weight state arrays `rule` keeps (its type's kStateArrays). The first is the
+// trainer's `lastChange` copy (so back-propagation with momentum keeps showing its last change
+// there); the others are held by the training plan.
 std::size_t RuleStateArrays(TUpdateRuleKind rule);
 
 enum class TPenaltyKind { None, Quad, LWF };

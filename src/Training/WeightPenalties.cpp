@@ -62,14 +62,6 @@ TPenaltyTerms PenaltyTerms(const TKQstructure* penalty, double rate, int share, 
     return t;
 }
 
-std::size_t RuleStateArrays(TUpdateRuleKind rule) {
-    switch (rule) {
-        case TUpdateRuleKind::Backprop:
-            return 1;  // the last change, for momentum
-    }
-    return 0;
-}
-
 void TTrainModule::CheckPenalty(TKQstructure* penalty, double rate) {
     if (strcasecmp(penalty->GetHead(), "LWF") != 0)
         return;
