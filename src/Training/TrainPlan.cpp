@@ -95,15 +95,17 @@ void Signature(TBasicNetwork* network, TBasicNetwork* gradient, TBasicNetwork* l
             }
         }
     }
+    // The copies matter only where the network is connected: the plan reads nothing else.
     for (int from = 0; from < n; from++) {
         for (int to = 0; to < n; to++) {
+            const bool connected = network->GetConnections(from, to)->IsConnected();
+            put(connected ? 1 : 0);
+            if (!connected)
+                continue;
             for (TBasicNetwork* net : {network, gradient, lastChange}) {
                 if (from >= net->GetNumLayers() || to >= net->GetNumLayers())
                     continue;
                 TBasicConnections* c = net->GetConnections(from, to);
-                put(c->IsConnected() ? 1 : 0);
-                if (!c->IsConnected())
-                    continue;
                 const TWeightStorage s = c->GetStorage();
                 ptr(c);
                 ptr(c->GetConnectionsNType());

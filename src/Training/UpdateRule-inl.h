@@ -13,7 +13,9 @@
 // terms), updating state[0 .. kStateArrays). Online the kernel calls it as soon as a weight has
 // passed its error down (the pattern's gradient is then complete for that weight); in batch, once
 // per pass over the pass's summed gradient. DispatchRule calls a functor with the rule of a pass,
-// so the choice of rule is made once per pass, outside every loop.
+// so the choice of rule is made once per pass, outside every loop. A new rule's type goes in a
+// -inl.h file of its own with the same per-target include guard, included here ahead of
+// DispatchRule.
 
 // Per-target include guard, as Highway's own -inl.h files do.
 #if defined(SYNAPSOR_TRAINING_UPDATERULE_INL_H_) == defined(HWY_TARGET_TOGGLE)

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <random>
 #include <vector>
@@ -158,6 +159,43 @@ TEST(ActivateSpan, SameBitsAsTheNeuronFunctions) {
     const double net = 1.0;
     EXPECT_FALSE(ActivateSpan(GetActivationKind(ActError), &net, &out, 1, [](int) { return 1.0; }));
     EXPECT_EQ(out, 7.0) << "a function without a span form leaves the outputs alone";
+}
+
+// The trainer keeps its plan while PlanStillFits holds: any change the plan depends on must end
+// it, and nothing else may. (A matrix freed and made anew at the same addresses with the same
+// contents leaves the plan right, and may fit.)
+TEST(TrainPlanCache, EveryChangeThePlanDependsOnEndsIt) {
+    struct Case {
+        const char* name;
+        bool fits;
+        std::function<void(Rig&, bool*)> change;
+    };
+    const Case cases[] = {
+        {"nothing", true, [](Rig&, bool*) {}},
+        {"new weights", true, [](Rig& s, bool*) { s.net->RandomizeWeights(-1.0, 1.0); }},
+        {"a weight pruned", false, [](Rig& s, bool*) { s.net->GetConnections(2, 3)->Prune(1, 0); }},
+        {"a weight frozen", false,
+         [](Rig& s, bool*) { s.net->GetConnections(1, 2)->SetFlags(0, 1, FMaskExists); }},
+        {"another function", false,
+         [](Rig& s, bool*) { s.net->GetLayer(2)->SetActFunction(ActTanh); }},
+        {"the copy's function", false,
+         [](Rig& s, bool*) { s.gradient->GetLayer(3)->SetActFunction(ActLinear); }},
+        {"a skip pair connected", false, [](Rig& s, bool*) { s.net->Connect(1, 3); }},
+        {"a neuron deleted", false, [](Rig& s, bool*) { s.net->DeleteNode(2, 1); }},
+        {"cross-entropy", false, [](Rig&, bool* crossEntropy) { *crossEntropy = true; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig s;
+        Make({3, 4, 2}, 9, &s);
+        bool crossEntropy = false;
+        ASSERT_TRUE(PlanStillFits(s.net.get(), s.gradient.get(), s.lastChange.get(), false,
+                                  TUpdateRuleKind::Backprop, &s.plan));
+        c.change(s, &crossEntropy);
+        EXPECT_EQ(PlanStillFits(s.net.get(), s.gradient.get(), s.lastChange.get(), crossEntropy,
+                                TUpdateRuleKind::Backprop, &s.plan),
+                  c.fits);
+    }
 }
 
 }  // namespace
