@@ -24,7 +24,7 @@
 #include "MLP/Common/Loading.h"
 #include "MLP/Common/SaveNetwork.h"
 #include "MLP/Common/TrainParams.h"
-#include "NeuralNets/TrainModule.h"
+#include "Training/TrainModule.h"
 
 namespace synapsor {
 
