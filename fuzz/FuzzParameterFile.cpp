@@ -1,5 +1,6 @@
 // Fuzz target: the parameter file reader and the checks that follow it. Any input must end in
-// settings or in one message; settings that pass hold exactly the announced feature columns.
+// settings or in one message placed in the text; every note is placed in the text too; settings
+// that pass hold exactly the announced feature columns.
 #include <cstddef>
 #include <cstdint>
 #include <locale>
@@ -14,8 +15,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
     in.imbue(std::locale::classic());
     const ParameterFileResult read = ReadParameterFile(in);
+    for (const ParameterNote& note : read.notes)
+        FUZZ_CHECK(note.word.line >= 1 && note.word.column >= 1 && !note.message.empty());
     if (!read.ok()) {
-        FUZZ_CHECK(read.error.find('\n') == std::string::npos);
+        FUZZ_CHECK(read.error.message.find('\n') == std::string::npos);
+        FUZZ_CHECK(read.error.line >= 1 && read.error.column >= 1);
         return 0;
     }
     const TrainSettings& s = read.settings;

@@ -9,6 +9,7 @@
 
 #include "Common/Assert.h"
 #include "Common/StrCase.h"
+#include "FileHandler/Tokenizer.h"
 
 namespace synapsor {
 
@@ -260,7 +261,7 @@ std::int32_t FileTools::ReadDataSetHeader(std::istream& in, std::int32_t& inputs
             strcasecmp(last.value.c_str(), "LABELS") == 0 ? -1 : ParseInteger(in, last.value);
         if (strcasecmp(keyword, "INPUTS") == 0 && order < 1) {
             if (n < 0)
-                Fail("No labels in inputs", in);
+                tokenizer->Fail("No labels in inputs", in);
             inputs = n;
             order = 1;
         } else if (strcasecmp(keyword, "EXPECTEDOUTPUTS") == 0 && order < 2) {
@@ -271,12 +272,12 @@ std::int32_t FileTools::ReadDataSetHeader(std::istream& in, std::int32_t& inputs
             order = 3;
         } else if (strcasecmp(keyword, "ERROR") == 0 && order < 4) {
             if (n < 0)
-                Fail("No labels in inputs", in);
+                tokenizer->Fail("No labels in inputs", in);
             errors = n;
             order = 4;
         } else if (strcasecmp(keyword, "ROWS") == 0) {
             if (n < 0)
-                Fail("No labels in inputs", in);
+                tokenizer->Fail("No labels in inputs", in);
             rows = n;
         } else {
             return FORMAT_ERROR;
@@ -286,48 +287,48 @@ std::int32_t FileTools::ReadDataSetHeader(std::istream& in, std::int32_t& inputs
 }
 
 TLabelList FileTools::ReadLabelList(std::istream& in) {
-    Track(in);
+    tokenizer->Track(in);
     TLabelList list;
     std::streambuf* sb = in.rdbuf();
     SYN_ASSERT(sb != nullptr);
     // Separators and comments may precede the list.
-    int c = SkipSeparators(*sb);
+    int c = tokenizer->SkipSeparators(*sb);
     while (c == '/') {
-        MarkToken();
+        tokenizer->MarkToken();
         sb->sbumpc();
-        ++consumed;
+        ++tokenizer->consumed;
         if (sb->sgetc() != '*') {
-            SetToken("/", 1);
-            Fail("Label list expected: '[' missing", in);
+            tokenizer->SetToken("/", 1);
+            tokenizer->Fail("Label list expected: '[' missing", in);
         }
         sb->sbumpc();
-        ++consumed;
-        SetToken("/*", 2);
+        ++tokenizer->consumed;
+        tokenizer->SetToken("/*", 2);
         SkipComment(in);
-        c = SkipSeparators(*sb);
+        c = tokenizer->SkipSeparators(*sb);
     }
     if (c == kEof) {
-        MarkEnd();
-        SetToken("", 0);
-        Fail("Unexpected end of file in label list", in);
+        tokenizer->MarkEnd();
+        tokenizer->SetToken("", 0);
+        tokenizer->Fail("Unexpected end of file in label list", in);
     }
     if (c != '[') {
-        NextTokenView(in);  // what stands there instead, for the message
-        Fail("Label list expected: '[' missing", in);
+        tokenizer->NextTokenView(in);  // what stands there instead, for the message
+        tokenizer->Fail("Label list expected: '[' missing", in);
     }
     sb->sbumpc();
-    ++consumed;
-    c = SkipSeparators(*sb);
+    ++tokenizer->consumed;
+    c = tokenizer->SkipSeparators(*sb);
     if (c == ']') {
         sb->sbumpc();
-        ++consumed;
+        ++tokenizer->consumed;
         return list;
     }
     Statement st;
     do {
         ReadStatement({}, in, true, st);
         if (st.kind == StatementKind::EndOfBlock)
-            Fail("Unexpected end of file in label list", in);
+            tokenizer->Fail("Unexpected end of file in label list", in);
         const double value = st.kind == StatementKind::Assignment ? ParseNumber(in, st.value) : 1.0;
         list.AddLabel(st.keyword.c_str(), value);
     } while (st.open);
@@ -357,7 +358,7 @@ std::int32_t FileTools::ReadDataSetChunk(const char* file, long& offset, std::in
         const std::streampos start = in.tellg();
         in.seekg(start + static_cast<std::streamoff>(offset));
         if (start == std::streampos(-1) || !in)
-            Fail("Data set file cannot be positioned", in);
+            tokenizer->Fail("Data set file cannot be positioned", in);
         // Lines are not counted over the bytes skipped: faults in the rows carry no position.
         if (offset != 0)
             ForgetPosition();

@@ -749,7 +749,7 @@ void NetworkWriter::WriteConnections(TBasicConnections& conns, int f, int t) {
     tools.WriteBlockStart(out, pruneable ? "Freezable" : "UnFreezable", false);
     CloseBracket();
 
-    TIterateObjCount counter;
+    TIterateObjGetNumWeights counter;
     conns.Iterate(counter, FMaskExists);
     const int nFrom = net.layers[f]->numNodes;
     const int nTo = net.layers[t]->numNodes;

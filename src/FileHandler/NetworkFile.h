@@ -22,13 +22,6 @@ constexpr std::int32_t kMaxNetworkLayers = 1000;
 constexpr std::int64_t kMaxNetworkNeurons = 1 << 20;      // over all layers together
 constexpr std::int64_t kMaxNetworkWeightCells = 1 << 25;  // over all weight matrices together
 
-// Counts the weights it visits.
-class TIterateObjCount : public TIterateObj {
-  public:
-    void Visit() override { count += 1; }
-    std::int32_t count = 0;
-};
-
 // Writes one weight-list entry per visited weight: "[From=f To=t Weight=w Trainable ]", the
 // trainable mark only when writeTrainable is set.
 class TIterateObjSaveWeights : public TIterateObj {

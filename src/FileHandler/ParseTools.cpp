@@ -16,6 +16,7 @@
 
 #include "Common/Assert.h"
 #include "Common/StrCase.h"
+#include "FileHandler/Tokenizer.h"
 
 namespace synapsor {
 
@@ -127,7 +128,28 @@ void Put(std::ostream& out, std::string_view text) {
 
 }  // namespace
 
+FileTools::FileTools() : tokenizer(std::make_unique<Tokenizer>()) {}
+FileTools::~FileTools() = default;
+FileTools::FileTools(FileTools&&) noexcept = default;
+FileTools& FileTools::operator=(FileTools&&) noexcept = default;
+
 void FileTools::BeginText(std::istream& in) {
+    tokenizer->BeginText(in);
+}
+
+void FileTools::ForgetPosition() {
+    tokenizer->positionKnown = false;
+}
+
+void FileTools::Locate(Error& error) const {
+    tokenizer->Locate(error);
+}
+
+void FileTools::SkipComment(std::istream& in) {
+    tokenizer->SkipComment(in);
+}
+
+void FileTools::Tokenizer::BeginText(std::istream& in) {
     tracked = &in;
     positionKnown = true;
     lineNo = 1;
@@ -152,7 +174,7 @@ void FileTools::BeginText(std::istream& in) {
         lineStart = n;
 }
 
-void FileTools::Locate(Error& error) const {
+void FileTools::Tokenizer::Locate(Error& error) const {
     if (!positionKnown || error.HasPosition())
         return;
     error.line = statementMark.line;
@@ -161,7 +183,7 @@ void FileTools::Locate(Error& error) const {
     error.token = statementIsToken ? std::string(TokenView()) : statementWord;
 }
 
-void FileTools::Fail(Error error) {
+void FileTools::Tokenizer::Fail(Error error) {
     if (positionKnown) {
         error.line = tokenMark.line;
         error.column = tokenMark.column;
@@ -171,12 +193,12 @@ void FileTools::Fail(Error error) {
     throw error;
 }
 
-void FileTools::FailAtStatement(Error error) {
+void FileTools::Tokenizer::FailAtStatement(Error error) {
     Locate(error);
     throw error;
 }
 
-int FileTools::SkipSeparators(std::streambuf& sb) {
+int FileTools::Tokenizer::SkipSeparators(std::streambuf& sb) {
     int c = sb.sgetc();
     while (c != kEof && ClassOf(c) == kSeparator) {
         ++consumed;
@@ -189,7 +211,7 @@ int FileTools::SkipSeparators(std::streambuf& sb) {
     return c;
 }
 
-std::string_view FileTools::NextTokenView(std::istream& in) {
+std::string_view FileTools::Tokenizer::NextTokenView(std::istream& in) {
     static constexpr char kSpecials[] = "[]/*=<>";
     Track(in);
     std::streambuf& sb = Buffer(in);
@@ -250,10 +272,10 @@ std::string_view FileTools::NextTokenView(std::istream& in) {
 }
 
 std::string FileTools::NextToken(std::istream& in) {
-    return std::string(NextTokenView(in));
+    return std::string(tokenizer->NextTokenView(in));
 }
 
-void FileTools::SkipComment(std::istream& in) {
+void FileTools::Tokenizer::SkipComment(std::istream& in) {
     // Nesting is counted instead of recursing, so a run of openers cannot exhaust the stack.
     // After an inner comment closes, the previous character counts as the "*" that opened it.
     Track(in);
@@ -295,30 +317,30 @@ void FileTools::ReadStatement(std::string_view blockdef, std::istream& in, bool 
     out.value.clear();
     out.open = false;
     for (;;) {  // repeats only after a skipped format-version line
-        std::string_view t = NextTokenView(in);
+        std::string_view t = tokenizer->NextTokenView(in);
         if (t.empty()) {
             if (!blockdef.empty())
-                Fail("Unexpected end of file", in);
+                tokenizer->Fail("Unexpected end of file", in);
             out.kind = StatementKind::EndOfBlock;
-            MarkStatementAtToken(false);
+            tokenizer->MarkStatementAtToken(false);
             return;
         }
 
         if (t == "[" || continuation) {
             if (!continuation)
-                t = NextTokenView(in);
+                t = tokenizer->NextTokenView(in);
             if (t.empty())
-                Fail("Unexpected end of file", in);
+                tokenizer->Fail("Unexpected end of file", in);
             if (ClassOf(t[0]) == kSpecial)
-                Fail("Unexpected special character", in);
+                tokenizer->Fail("Unexpected special character", in);
             out.keyword.assign(t);
-            MarkStatementAtToken(false);
+            tokenizer->MarkStatementAtToken(false);
 
             // Between keyword, "=" and "]" only separators may stand (no comments).
-            int c = SkipSeparators(sb);
+            int c = tokenizer->SkipSeparators(sb);
             if (c == ']') {
                 sb.sbumpc();
-                ++consumed;
+                ++tokenizer->consumed;
                 out.kind = StatementKind::Tag;
                 return;
             }
@@ -328,25 +350,25 @@ void FileTools::ReadStatement(std::string_view blockdef, std::istream& in, bool 
                 return;
             }
             sb.sbumpc();
-            ++consumed;
-            t = NextTokenView(in);
+            ++tokenizer->consumed;
+            t = tokenizer->NextTokenView(in);
             if (t.empty())
-                Fail("Unexpected end of file", in);
+                tokenizer->Fail("Unexpected end of file", in);
             if (ClassOf(t[0]) == kSpecial)
-                Fail("Unexpected special character", in);
+                tokenizer->Fail("Unexpected special character", in);
             out.value.assign(t);
             out.kind = StatementKind::Assignment;
 
-            c = SkipSeparators(sb);
+            c = tokenizer->SkipSeparators(sb);
             if (c != ']') {
                 out.open = true;
                 return;
             }
             sb.sbumpc();
-            ++consumed;
+            ++tokenizer->consumed;
             if (!continuation && strcasecmp(out.keyword.c_str(), "FORMATVERSION") == 0) {
                 if (ParseNumber(in, out.value) > 1.0)
-                    Fail("Illegal Format Version", in);
+                    tokenizer->Fail("Illegal Format Version", in);
                 out.keyword.clear();
                 out.value.clear();
                 continue;
@@ -355,27 +377,27 @@ void FileTools::ReadStatement(std::string_view blockdef, std::istream& in, bool 
         }
 
         if (t == "[~") {
-            const TextMark opener = tokenMark;
+            const Tokenizer::TextMark opener = tokenizer->tokenMark;
             if (blockdef.empty())
-                Fail("End tag outside any block", in);
-            if (!SameWord(NextTokenView(in), blockdef))
-                Fail("Unexpected End Tag", in);
-            if (NextTokenView(in) != "]")
-                Fail("Expected ']'", in);
+                tokenizer->Fail("End tag outside any block", in);
+            if (!SameWord(tokenizer->NextTokenView(in), blockdef))
+                tokenizer->Fail("Unexpected End Tag", in);
+            if (tokenizer->NextTokenView(in) != "]")
+                tokenizer->Fail("Expected ']'", in);
             out.kind = StatementKind::EndOfBlock;
-            statementMark = opener;
-            statementIsToken = false;
-            statementWord.assign("[~");
-            statementWord.append(blockdef);
-            statementWord.append("]");
+            tokenizer->statementMark = opener;
+            tokenizer->statementIsToken = false;
+            tokenizer->statementWord.assign("[~");
+            tokenizer->statementWord.append(blockdef);
+            tokenizer->statementWord.append("]");
             return;
         }
 
         if (t == "]")
-            Fail("Unexpected ']' where a statement should begin", in);
+            tokenizer->Fail("Unexpected ']' where a statement should begin", in);
         out.kind = StatementKind::Token;
         out.keyword.assign(t);
-        MarkStatementAtToken(true);
+        tokenizer->MarkStatementAtToken(true);
         return;
     }
 }
@@ -384,23 +406,23 @@ std::string FileTools::ExpectBlockStart(const Statement& st, std::istream& in,
                                         std::string_view name) {
     if (name.empty()) {
         if (st.kind != StatementKind::Tag)
-            FailAtStatement(Error("start of block expected", &in, 0));
+            tokenizer->FailAtStatement(Error("start of block expected", &in, 0));
     } else if (st.kind != StatementKind::Tag || !SameWord(st.keyword, name)) {
-        FailAtStatement(Error("[" + std::string(name) + "] expected", &in, 0));
+        tokenizer->FailAtStatement(Error("[" + std::string(name) + "] expected", &in, 0));
     }
     return st.keyword;
 }
 
 void FileTools::ExpectEndTag(const Statement& st, std::istream& in) {
     if (st.kind != StatementKind::EndOfBlock)
-        FailAtStatement(Error("End Tag expected", &in, 0));
+        tokenizer->FailAtStatement(Error("End Tag expected", &in, 0));
 }
 
 std::string FileTools::ExpectStringStatement(const Statement& st, std::istream& in,
                                              std::string_view name) {
     if (st.kind != StatementKind::Assignment || !SameWord(st.keyword, name)) {
         // The keyword found follows the message directly; an end of block has none.
-        FailAtStatement(
+        tokenizer->FailAtStatement(
             Error("[" + std::string(name) + " = <string>] expected" + st.keyword, &in, 0));
     }
     return st.value;
@@ -409,7 +431,8 @@ std::string FileTools::ExpectStringStatement(const Statement& st, std::istream& 
 std::int32_t FileTools::ExpectIntegerStatement(const Statement& st, std::istream& in,
                                                std::string_view name) {
     if (st.kind != StatementKind::Assignment || !SameWord(st.keyword, name)) {
-        FailAtStatement(Error("[" + std::string(name) + " = <integer>] expected", &in, 0));
+        tokenizer->FailAtStatement(
+            Error("[" + std::string(name) + " = <integer>] expected", &in, 0));
     }
     return ParseInteger(in, st.value);
 }
@@ -417,14 +440,15 @@ std::int32_t FileTools::ExpectIntegerStatement(const Statement& st, std::istream
 double FileTools::ExpectNumberStatement(const Statement& st, std::istream& in,
                                         std::string_view name) {
     if (st.kind != StatementKind::Assignment || !SameWord(st.keyword, name)) {
-        FailAtStatement(Error("[" + std::string(name) + " = <number>] expected", &in, 0));
+        tokenizer->FailAtStatement(
+            Error("[" + std::string(name) + " = <number>] expected", &in, 0));
     }
     return ParseNumber(in, st.value);
 }
 
 double FileTools::ExpectNumberToken(const Statement& st, std::istream& in) {
     if (st.kind != StatementKind::Token)
-        FailAtStatement(Error("Token (number) expected", &in, 0));
+        tokenizer->FailAtStatement(Error("Token (number) expected", &in, 0));
     return ParseNumber(in, st.keyword);
 }
 
@@ -436,17 +460,17 @@ std::int32_t FileTools::ParseInteger(std::istream& in, std::string_view text) {
     if (i < text.size() && (text[i] == '+' || text[i] == '-'))
         negative = text[i++] == '-';
     if (i == text.size() || !IsDigit(text[i]))
-        Fail("integer-expected", in);
+        tokenizer->Fail("integer-expected", in);
 
     constexpr std::int64_t kLimit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
     std::int64_t magnitude = 0;
     for (; i < text.size() && IsDigit(text[i]); ++i) {
         magnitude = magnitude * 10 + (text[i] - '0');
         if (magnitude > kLimit)
-            Fail("integer-out-of-range", in);
+            tokenizer->Fail("integer-out-of-range", in);
     }
     if (!negative && magnitude == kLimit)
-        Fail("integer-out-of-range", in);
+        tokenizer->Fail("integer-out-of-range", in);
     return static_cast<std::int32_t>(negative ? -magnitude : magnitude);
 }
 
@@ -461,36 +485,36 @@ bool FileTools::ReadPlainNumber(TScanFileBuf& buf, std::istream& in, double& val
         ++p;
     // A word that may go on past the buffer, or a bracket, comment or end of file, takes the
     // general route (which also reports a word that is too long).
-    if (p == word || p == end || static_cast<std::size_t>(p - word) > sizeof scratch)
+    if (p == word || p == end || static_cast<std::size_t>(p - word) > sizeof tokenizer->scratch)
         return false;
     // The position is kept as the tokenizer keeps it, so that a fault found later points at the
     // same place whichever route read the values before it.
-    Track(in);
+    tokenizer->Track(in);
     for (const char* q = start; q < word; ++q) {
         if (*q == '\n') {
-            ++lineNo;
-            lineStart = consumed + (q - start) + 1;
+            ++tokenizer->lineNo;
+            tokenizer->lineStart = tokenizer->consumed + (q - start) + 1;
         }
     }
-    consumed += word - start;
-    MarkToken();
+    tokenizer->consumed += word - start;
+    tokenizer->MarkToken();
     const std::size_t length = static_cast<std::size_t>(p - word);
-    std::memcpy(scratch, word, length);
-    SetScratchToken(length);
-    MarkStatementAtToken(true);
-    consumed += static_cast<std::int64_t>(length);
+    std::memcpy(tokenizer->scratch, word, length);
+    tokenizer->SetScratchToken(length);
+    tokenizer->MarkStatementAtToken(true);
+    tokenizer->consumed += static_cast<std::int64_t>(length);
     // The tokenizer consumes the separator that ends a word but leaves a special character.
     const char* next = p;
     if (ClassOf(*p) == kSeparator) {
         ++next;
-        ++consumed;
+        ++tokenizer->consumed;
         if (*p == '\n') {
-            ++lineNo;
-            lineStart = consumed;
+            ++tokenizer->lineNo;
+            tokenizer->lineStart = tokenizer->consumed;
         }
     }
     buf.Skip(next - start);
-    value = ParseNumber(in, std::string_view(scratch, length));
+    value = ParseNumber(in, std::string_view(tokenizer->scratch, length));
     return true;
 }
 
@@ -503,7 +527,7 @@ double FileTools::ParseNumber(std::istream& in, std::string_view text) {
     if (p < end && (*p == '+' || *p == '-'))
         negative = *p++ == '-';
     if (p == end || *p == '+' || *p == '-')
-        Fail("number-expected", in);
+        tokenizer->Fail("number-expected", in);
 
     // Hexadecimal numbers ("0x1.8p3") are read as the C library reads them; "0x" without a
     // hexadecimal digit is no number.
@@ -511,7 +535,7 @@ double FileTools::ParseNumber(std::istream& in, std::string_view text) {
     if (hex) {
         p += 2;
         if (p == end || *p == '+' || *p == '-')
-            Fail("number-expected", in);
+            tokenizer->Fail("number-expected", in);
     }
 
     // from_chars always uses "." as the decimal point, whatever the locale.
@@ -519,10 +543,10 @@ double FileTools::ParseNumber(std::istream& in, std::string_view text) {
     const std::from_chars_result r =
         std::from_chars(p, end, value, hex ? std::chars_format::hex : std::chars_format::general);
     if (r.ec == std::errc::invalid_argument)
-        Fail("number-expected", in);
+        tokenizer->Fail("number-expected", in);
     if (r.ec == std::errc::result_out_of_range) {
         if (IsOverflow(p, r.ptr, hex))
-            Fail("number-out-of-range", in);
+            tokenizer->Fail("number-out-of-range", in);
         value = 0.0;
     }
     // The words "inf", "infinity" and "nan" are read as the C library reads them: a network

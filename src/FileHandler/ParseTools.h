@@ -4,8 +4,8 @@
 // tokens into statements ([Name], [Name = Value], [~Name], bare words) and the typed readers check
 // their shape. Every fault in the text is thrown as FileTools::Error carrying the stream and,
 // where the reader knows it, the position (line, column, token) where reading stopped.
-// A FileTools object owns its scratch buffer and the position of its reading; one object serves
-// one stream at a time.
+// A FileTools object owns its tokenizer (scratch buffer and the position of its reading); one
+// object serves one stream at a time.
 #pragma once
 
 #include <cstddef>
@@ -64,6 +64,11 @@ class FileTools {
     static constexpr std::int32_t DATA_MISMATCH = -83;
     static constexpr std::int32_t FILE_WRITE_FAILED = -84;
 
+    FileTools();
+    ~FileTools();
+    FileTools(FileTools&&) noexcept;
+    FileTools& operator=(FileTools&&) noexcept;
+
     // --- Tokenizer and statement reader (ParseTools.cpp) ---
 
     // Starts counting lines and columns afresh for the text in `in` and skips a UTF-8 byte-order
@@ -72,7 +77,7 @@ class FileTools {
     void BeginText(std::istream& in);
     // The position of the stream is no longer known (it was moved by seeking): errors from here
     // on carry none, until the next BeginText.
-    void ForgetPosition() { positionKnown = false; }
+    void ForgetPosition();
     // Gives an error raised without a position the position of the statement read last: its
     // keyword, its bare word, or the end tag or end of input it met. Errors that the tokenizer and
     // the typed readers raise carry their position already.
@@ -196,72 +201,10 @@ class FileTools {
     std::unique_ptr<TKQstructure> ProbeFileHeader(const char* file);
 
   private:
-    struct TextMark {
-        long line = 0;
-        long column = 0;
-        bool atEnd = false;
-    };
-
-    // Collects the next token; the view points into scratch or at a static text and stays valid
-    // until the next call.
-    std::string_view NextTokenView(std::istream& in);
-    // Consumes separators; returns the next byte without consuming it (end of file at the end).
-    int SkipSeparators(std::streambuf& sb);
-    void Track(std::istream& in) {
-        if (&in != tracked)
-            BeginText(in);
-    }
-    // The next byte to be consumed begins a token.
-    void MarkToken() { tokenMark = {lineNo, static_cast<long>(consumed - lineStart) + 1, false}; }
-    void MarkEnd() {
-        MarkToken();
-        tokenMark.atEnd = true;
-    }
-    // The last token is a static text, or the first length bytes of scratch.
-    std::string_view SetToken(const char* text, std::size_t length) {
-        tokenStatic = text;
-        tokenLength = length;
-        return std::string_view(text, length);
-    }
-    std::string_view SetScratchToken(std::size_t length) {
-        tokenStatic = nullptr;
-        tokenLength = length;
-        return std::string_view(scratch, length);
-    }
-    std::string_view TokenView() const {
-        return std::string_view(tokenStatic != nullptr ? tokenStatic : scratch, tokenLength);
-    }
-    // The statement just read is named by the last token (its keyword, or its bare word: that one
-    // is not copied, as no token is read between a bare word and the next statement).
-    void MarkStatementAtToken(bool bareWord) {
-        statementMark = tokenMark;
-        statementIsToken = bareWord;
-        if (!bareWord)
-            statementWord.assign(TokenView());
-    }
-    // Raise message at the last token, or at the statement read last.
-    [[noreturn]] void Fail(const char* message, std::istream& in) { Fail(Error(message, &in, 0)); }
-    [[noreturn]] void Fail(Error error);
-    [[noreturn]] void FailAtStatement(Error error);
-
-    char scratch[kScratchSize];
-
-    // Reading position: bytes consumed from the tracked stream, the line of the next byte, and
-    // the count of bytes consumed before that line began. Only consumed bytes are counted, so a
-    // byte looked at and left in the stream is counted once, when it is taken.
-    const std::istream* tracked = nullptr;
-    bool positionKnown = true;
-    long lineNo = 1;
-    std::int64_t consumed = 0;
-    std::int64_t lineStart = 0;
-    // The last token: its text and where it began.
-    const char* tokenStatic = nullptr;
-    std::size_t tokenLength = 0;
-    TextMark tokenMark;
-    // The statement read last: where its keyword or word began, and that word.
-    TextMark statementMark;
-    bool statementIsToken = false;
-    std::string statementWord;
+    // The tokenizer's reading state: its scratch buffer, the reading position and where the last
+    // token and statement began (FileHandler/Tokenizer.h, private to this module).
+    struct Tokenizer;
+    std::unique_ptr<Tokenizer> tokenizer;
 };
 
 // The system's reason why file cannot be opened for reading, as strerror gives it ("No such file

@@ -1,6 +1,7 @@
 #include "NeuralNets/ActFunctions.h"
 
 #include <cmath>
+#include <limits>
 
 #include "Common/Assert.h"
 #include "Common/StrCase.h"
@@ -102,6 +103,23 @@ TFnRegistry::TFnRegistry() {
 }
 
 TFnRegistry::~TFnRegistry() = default;
+
+bool GetOutputRange(ActFunction fn, TOutputRange& range) {
+    constexpr double kInf = std::numeric_limits<double>::infinity();
+    if (fn == ActSigmoid || fn == ActSigmoidGain)
+        range = {0.0, 1.0, true, true};
+    else if (fn == ActTanh || fn == ActTanhGain)
+        range = {-1.0, 1.0, true, true};
+    else if (fn == ActSaturatedLinear)
+        range = {0.0, 1.0, false, false};
+    else if (fn == ActLinear || fn == ActLinearGain)
+        range = {-kInf, kInf, true, true};
+    else if (fn == ActBias)
+        range = {1.0, 1.0, false, false};
+    else
+        return false;
+    return true;
+}
 
 void TFnRegistry::RegisterDefaults() {
     Register(ActError, "error");

@@ -158,6 +158,17 @@ void MultiplyByDerivative(TDerivativeKind kind, double* e, const double* o, int 
 // True for "linear-gain", "sigmoid-gain" and "tanh-gain": functions that read the neuron's gain.
 bool UsesGain(ActFunction fn);
 
+// The outputs a function can produce, from low to high; an end that is only approached is open
+// (sigmoid (0, 1), tanh (-1, 1)), an infinite end means no bound (linear).
+struct TOutputRange {
+    double low;
+    double high;
+    bool lowOpen;
+    bool highOpen;
+};
+// False for "error", "null" and any function not built in: no range is known.
+bool GetOutputRange(ActFunction fn, TOutputRange& range);
+
 // Names to functions and back. Names are unique without regard to case; lookups scan from the
 // newest entry to the oldest.
 class TFnRegistry {

@@ -1,10 +1,17 @@
 #include "NeuralNets/NetworkEditing.h"
 
+#include <algorithm>
+#include <cmath>
+#include <optional>
 #include <sstream>
 #include <utility>
+#include <vector>
 
 #include "Common/Assert.h"
+#include "NeuralNets/ActFunctions.h"
 #include "NeuralNets/BasicNetwork.h"
+#include "NeuralNets/Layers.h"
+#include "NeuralNets/Neurons.h"
 
 namespace synapsor {
 
@@ -178,9 +185,9 @@ int TBasicNetwork::PruneNodes() {
         if (L == inLayer)
             continue;
         for (int n = layers[L]->numNodes - 1; n >= 0; --n) {
-            visitor.counter = 0;
+            visitor.count = 0;
             IterateNodeOutputs(visitor, L, n, FMaskExists);
-            if (visitor.counter == 0) {
+            if (visitor.count == 0) {
                 DeleteNode(L, n);
                 deleted += 1;
             }
@@ -278,6 +285,198 @@ std::string TBasicNetwork::CheckConsistency() const {
         }
     }
     return "";
+}
+
+// --- Removing dead neurons ---
+
+namespace {
+
+// The existing weights leaving one neuron towards higher layers: the only ones the forward pass
+// uses.
+class TIterateObjUpwardWeights : public TIterateObj {
+  public:
+    explicit TIterateObjUpwardWeights(int layer) : sourceLayer(layer) {}
+    void Visit() override {
+        if (toLayer > sourceLayer)
+            targets.push_back({toLayer, to, *weight});
+        if (!trainable)
+            frozen += 1;
+    }
+    struct Target {
+        int layer;
+        int neuron;
+        double weight;
+    };
+    int sourceLayer;
+    std::vector<Target> targets;
+    int frozen = 0;
+};
+
+ActFunction EffectiveFunction(TBasicLayer* layer, int n) {
+    return layer->actFn ? layer->actFn : layer->GetNeuron(n)->GetActFunction();
+}
+
+// The existing weights into one neuron, split into those from bias neurons below it (summed: they
+// give the neuron a constant net input) and all others (counted).
+class TIterateObjInputs : public TIterateObj {
+  public:
+    explicit TIterateObjInputs(int layer) : targetLayer(layer) {}
+    void Visit() override {
+        if (!IsBiasNeuron(fromLayerPtr, from))
+            others += 1;
+        else if (fromLayer < targetLayer)
+            biasNet += *weight;
+    }
+    int targetLayer;
+    int others = 0;
+    double biasNet = 0.0;
+};
+
+// The output of a neuron whose net input is the constant `net`, or nothing when it cannot be
+// computed safely.
+std::optional<double> ConstantOutput(TBasicLayer* layer, int n, double net) {
+    // Away from the network's input position an input layer outputs zeros and applies nothing.
+    if (dynamic_cast<TSimpleInputLayer*>(layer) != nullptr)
+        return 0.0;
+    const ActFunction fn = EffectiveFunction(layer, n);
+    if (fn == nullptr || fn == ActError || fn == ActNull)
+        return std::nullopt;
+    TBasicNeuron* neuron = layer->GetNeuron(n);
+    fn(neuron, net);
+    const double value = *neuron->output;
+    if (!std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+// The weight from a bias neuron into (layer, neuron) that can take a constant input over, or
+// null. Frozen weights keep their values.
+double* FindBiasWeight(TBasicNetwork& network, int layer, int neuron) {
+    for (int b = 0; b < layer; ++b) {
+        TBasicLayer* from = network.GetLayer(b);
+        TBasicConnections* conns = network.GetConnections(b, layer);
+        if (!conns->IsConnected())
+            continue;
+        for (int k = 0; k < from->numNodes; ++k) {
+            if (IsBiasNeuron(from, k) && conns->IsValid(k, neuron) && conns->IsTrainable(k, neuron))
+                return &conns->GetWeight(k, neuron);
+        }
+    }
+    return nullptr;
+}
+
+// A neuron whose only inputs come from bias neurons outputs a constant c. Removing it is exact
+// when c is 0; otherwise c times each of its outgoing weights moves into a bias weight of the
+// neuron it fed. Returns false (and changes nothing) when the neuron has other inputs, a frozen
+// outgoing weight, or feeds a neuron without a bias weight to take its share.
+bool FoldConstantNeuron(TBasicNetwork& network, int layer, int neuron) {
+    TIterateObjInputs inputs(layer);
+    network.IterateNodeInputs(inputs, layer, neuron, FMaskExists);
+    if (inputs.others > 0)
+        return false;
+    const std::optional<double> constant =
+        ConstantOutput(network.GetLayer(layer), neuron, inputs.biasNet);
+    if (!constant)
+        return false;
+    if (*constant == 0.0)
+        return true;
+    TIterateObjUpwardWeights outputs(layer);
+    network.IterateNodeOutputs(outputs, layer, neuron, FMaskExists);
+    // A frozen weight was meant to stay as it is; the neuron stays with it.
+    if (outputs.frozen > 0)
+        return false;
+    std::vector<double*> biasWeights;
+    for (const auto& target : outputs.targets) {
+        double* bias = FindBiasWeight(network, target.layer, target.neuron);
+        if (bias == nullptr)
+            return false;
+        biasWeights.push_back(bias);
+    }
+    for (std::size_t i = 0; i < biasWeights.size(); ++i)
+        *biasWeights[i] += *constant * outputs.targets[i].weight;
+    return true;
+}
+
+int CountOutgoingWeights(TBasicNetwork& network, int layer, int neuron) {
+    TIterateObjPruneNode counter;
+    network.IterateNodeOutputs(counter, layer, neuron, FMaskExists);
+    return counter.count;
+}
+
+}  // namespace
+
+bool IsBiasNeuron(TBasicLayer* layer, int n) {
+    return EffectiveFunction(layer, n) == ActBias;
+}
+
+std::vector<LayerNodeReport> RemoveDeadNeurons(TBasicNetwork& network) {
+    const int layers = network.GetNumLayers();
+    const int inLayer = network.GetInLayer();
+    const int outLayer = network.GetOutLayer();
+    // original[L][k]: the position neuron k of layer L had before the first removal.
+    std::vector<std::vector<int>> original(static_cast<std::size_t>(layers));
+    std::vector<std::vector<int>> removed(static_cast<std::size_t>(layers));
+    for (int L = 0; L < layers; ++L)
+        for (int k = 0; k < network.GetLayer(L)->numNodes; ++k)
+            original[L].push_back(k);
+    auto remove = [&](int L, int n) {
+        network.DeleteNode(L, n);
+        removed[L].push_back(original[L][n]);
+        original[L].erase(original[L].begin() + n);
+    };
+    // Layers from outLayer up are never computed into the output or never edited, like the
+    // library's own node pruning; bias neurons are kept even without outgoing weights, which the
+    // library's walk would delete.
+    auto examined = [&](int L) { return L != inLayer && L < outLayer; };
+
+    for (bool changed = true; changed;) {
+        changed = false;
+        // Top down: a neuron whose outgoing weights all led into neurons deleted just before goes
+        // in the same pass.
+        for (int L = outLayer - 1; L >= 0; --L) {
+            if (!examined(L))
+                continue;
+            for (int n = network.GetLayer(L)->numNodes - 1; n >= 0; --n) {
+                if (IsBiasNeuron(network.GetLayer(L), n) || CountOutgoingWeights(network, L, n) > 0)
+                    continue;
+                remove(L, n);
+                changed = true;
+            }
+        }
+        // Bottom up: a neuron whose other inputs came from neurons deleted just before becomes
+        // constant and goes in the same pass.
+        for (int L = 0; L < outLayer; ++L) {
+            if (!examined(L))
+                continue;
+            for (int n = network.GetLayer(L)->numNodes - 1; n >= 0; --n) {
+                if (IsBiasNeuron(network.GetLayer(L), n) || !FoldConstantNeuron(network, L, n))
+                    continue;
+                remove(L, n);
+                changed = true;
+            }
+        }
+    }
+
+    std::vector<LayerNodeReport> report;
+    for (int L = 0; L < layers; ++L) {
+        if (removed[L].empty())
+            continue;
+        LayerNodeReport entry;
+        entry.layer = L;
+        entry.removed = removed[L];
+        std::sort(entry.removed.begin(), entry.removed.end());
+        entry.before = network.GetLayer(L)->numNodes + static_cast<int>(entry.removed.size());
+        report.push_back(entry);
+        // A layer without neurons keeps no weight matrices of zero cells.
+        if (network.GetLayer(L)->numNodes == 0) {
+            for (int other = 0; other < layers; ++other) {
+                network.Disconnect(L, other);
+                if (other != L)
+                    network.Disconnect(other, L);
+            }
+        }
+    }
+    return report;
 }
 
 }  // namespace synapsor

@@ -33,6 +33,8 @@ public:
     double* toValues = nullptr;
 };
 
+// Counts the weights it visits: the one weight counter of the library (GetNumWeights, node
+// pruning and the network file writer's choice between a weight list and a matrix use it).
 class TIterateObjGetNumWeights : public TIterateObj {
 public:
     void Visit() override { count += 1; }

@@ -3,7 +3,6 @@
 
 #include <unistd.h>
 
-#include "MLP/Common/ParameterLint.h"
 #include "MLP/Tool/Check.h"
 #include "cli/RunProgram.h"
 #include "cli/TempDir.h"
@@ -28,6 +27,10 @@ TEST(Check, FindingsWithTheirPositions) {
         dir.WriteFile("nan.dat",
                       "[DataSet]\n[Rows = 1]\n[Inputs = 2]\n[ExpectedOutputs = 1]\n[Data]\n"
                       "0 nan  1\n[~Data]\n[~DataSet]\n");
+    const std::string targets =
+        dir.WriteFile("targets.dat",
+                      "[DataSet]\n[Rows = 2]\n[Inputs = 2]\n[ExpectedOutputs = 1]\n[Data]\n"
+                      "0 1 -0.5\n1 1 25\n[~Data]\n[~DataSet]\n");
     const std::string base = "WeightFile = " + iris + ".wgt\nTrainingFile = " + iris + ".dat\n";
     const std::string destination = "DestinationFile = " + dir.File("out.wgt") + "\n";
     struct Case {
@@ -37,7 +40,8 @@ TEST(Check, FindingsWithTheirPositions) {
     const Case cases[] = {
         {base + "Epochs = 5\n" + destination, ""},
         {base + "Epochs = 5\n" + destination + "  LearnRate = 0.01\nMomentun : 0.3\n",
-         "P:5:3: warning: \"LearnRate\" is not a setting and is ignored\n"
+         "P:5:3: warning: \"LearnRate\" is not a setting and is ignored (did you mean "
+         "LearningRate?)\n"
          "P:6:1: warning: \"Momentun\" is not a setting and is ignored (did you mean Momentum?)\n"},
         {base + "Epochs = 5 LearningRate=0.001\n" + destination + "Epochs = 7\n",
          "P:3:12: warning: \"LearningRate=0.001\" is not a setting and is ignored (did you mean "
@@ -48,6 +52,27 @@ TEST(Check, FindingsWithTheirPositions) {
          "P:5:29: warning: Momentum 1 is outside [0, 1): the weight changes grow from epoch to "
          "epoch\n"},
         {base + destination, "P:1:1: error: Number of epochs not specified\n"},
+        // Each finding at its own place, also where a number runs into the next key.
+        {base + "Epochs = 12LearningRate = 20\n" + destination,
+         "P:3:10: warning: \"12LearningRate\" is read as 12 for Epochs; the rest, "
+         "\"LearningRate\", is read as a word of its own\n"
+         "P:3:27: warning: LearningRate 20 is above 10: training is likely to diverge\n"},
+        {base + "Epochs = 1e3\nLearningRate = 0,3\n" + destination + "# Momentum = 0.9\n",
+         "P:3:10: warning: \"1e3\" is read as 1 for Epochs; the rest, \"e3\", is read as a word "
+         "of its own\n"
+         "P:4:16: warning: \"0,3\" is read as 0 for LearningRate; the rest, \",3\", is read as "
+         "a word of its own\n"
+         "P:4:16: warning: LearningRate 0 is not above 0: the weights will not learn\n"
+         "P:6:1: warning: the parameter file has no comments: the key Momentum on this line is "
+         "read\n"},
+        {"WeightFile = " + xor_ + ".wgt\nTrainingFile = " + targets + "\nEpochs = 1\nBatch = on\n" +
+             destination,
+         "P:2:16: warning: Training file " + targets +
+             " holds expected outputs from -0.5 to 25, but the output layer of " + xor_ +
+             ".wgt (sigmoid) produces only values in (0, 1): scale the expected outputs into that "
+             "range or use a linear output layer\n"
+             "P:4:9: warning: \"on\" is not true: Batch stays off (only true switches it on, and "
+             "nothing switches it off)\n"},
         {base + "Epochs = many\n",
          "P:3:10: error: Bad value for Epochs: expected an integer, "
          "found many\n"},
@@ -79,24 +104,6 @@ TEST(Check, FindingsWithTheirPositions) {
         SCOPED_TRACE(c.par);
         EXPECT_EQ(Findings(dir.WriteFile("p.par", c.par)), c.findings);
     }
-}
-
-TEST(Check, NearestKeyAndWords) {
-    EXPECT_EQ(NearestParameterKey("epoch"), "Epochs");
-    EXPECT_EQ(NearestParameterKey("MOMETNUM"), "Momentum");  // a swap is one edit
-    EXPECT_EQ(NearestParameterKey("LearnRate"), "");         // three edits away
-    EXPECT_EQ(NearestParameterKey("LWX"), "LWF");
-    const auto words = SplitParameterWords("\xEF\xBB\xBFWeightFile =\r\n\tx.wgt");
-    ASSERT_EQ(words.size(), 3u);
-    EXPECT_EQ(words[0].text, "WeightFile");
-    EXPECT_EQ(words[0].column, 1);
-    EXPECT_EQ(words[2].line, 2);
-    EXPECT_EQ(words[2].column, 2);
-    // A value is never taken for a key, and the values of a Features list are skipped.
-    const ParameterLintResult r =
-        LintParameterText("WeightFile = Momentum #Features = 2 Features = 1 Bogus\nX = 1");
-    ASSERT_EQ(r.findings.size(), 1u);
-    EXPECT_EQ(r.findings[0].word.text, "X");
 }
 
 TEST(Check, ExitStatusAndTheTrainersWarnings) {

@@ -1,6 +1,6 @@
 // info and prune on small hand-built networks: the report's figures, which weights pruning
-// takes (ties included), what it leaves alone, and that removing dead neurons leaves the
-// network's outputs as they were.
+// takes (ties included) and what it leaves alone. Removing dead neurons is tested with the
+// library's node pruning (tests/NeuralNets/NetworkEditingTest.cpp).
 #include <cmath>
 #include <memory>
 #include <sstream>
@@ -50,46 +50,6 @@ std::unique_ptr<TBasicNetwork> Read(const std::string& text) {
     std::istringstream in(text);
     FileTools tools;
     return tools.ReadNetwork(in);
-}
-
-// An MLP with bias and the given layer sizes, every weight a distinct value, so that every neuron
-// matters until weights are pruned.
-std::unique_ptr<TBasicNetwork> Chain(std::vector<int> sizes) {
-    auto net = std::make_unique<TMLPNetwork>(static_cast<int>(sizes.size()), sizes.data(), true);
-    std::vector<double> weights(static_cast<std::size_t>(net->GetNumWeights(FMaskExists)));
-    for (std::size_t i = 0; i < weights.size(); ++i)
-        weights[i] = (i % 2 ? -0.3 : 0.4) + 0.05 * static_cast<double>(i);
-    net->SetWeights(weights.data(), FMaskExists);
-    return net;
-}
-
-std::vector<double> Outputs(TBasicNetwork& net, const std::vector<double>& input) {
-    std::vector<double> out(static_cast<std::size_t>(net.GetLayer(net.GetOutLayer())->numNodes));
-    net.Recall(input.data(), out.data());
-    return out;
-}
-
-// Inputs over [-2, 2] in both dimensions, corners included.
-std::vector<std::vector<double>> Grid() {
-    std::vector<std::vector<double>> inputs;
-    for (int i = 0; i <= 8; ++i)
-        for (int j = 0; j <= 8; ++j)
-            inputs.push_back({-2.0 + 0.5 * i, -2.0 + 0.5 * j});
-    return inputs;
-}
-
-void PruneOutgoing(TBasicNetwork& net, int layer, int neuron) {
-    for (int t = 0; t < net.GetNumLayers(); ++t)
-        for (int k = 0; k < net.GetLayer(t)->numNodes; ++k)
-            if (net.GetConnections(layer, t)->IsConnected())
-                net.GetConnections(layer, t)->Prune(neuron, k);
-}
-
-void PruneIncoming(TBasicNetwork& net, int layer, int neuron) {
-    for (int f = 0; f < net.GetNumLayers(); ++f)
-        for (int k = 0; k < net.GetLayer(f)->numNodes; ++k)
-            if (net.GetConnections(f, layer)->IsConnected())
-                net.GetConnections(f, layer)->Prune(k, neuron);
 }
 
 TEST(InfoTest, FiguresOfAMixedNetwork) {
@@ -197,88 +157,6 @@ TEST(PruneWeightsTest, SkippedWeightsAreReported) {
                              "hold pruned weights\n"),
               std::string::npos);
     EXPECT_NE(out.str().find("Weights: 12 before, 5 after\n"), std::string::npos);
-}
-
-// Removing dead neurons leaves every output as it was: exactly for a neuron without outgoing
-// weights (it contributed nothing), up to rounding for a constant one moved into bias weights.
-TEST(RemoveDeadNeuronsTest, DeadNeuronsAndChainsAcrossTwoLayersGoAndOutputsStay) {
-    // Layers: bias 0, inputs 1 (2), hidden 2 (3), hidden 3 (3), outputs 4 (1).
-    struct Case {
-        const char* name;
-        void (*cut)(TBasicNetwork&);
-        std::vector<int> removed2, removed3;
-        bool exact;
-    };
-    const Case cases[] = {
-        {"neuron 1 of layer 3 feeds nothing",
-         [](TBasicNetwork& n) { PruneOutgoing(n, 3, 1); },
-         {},
-         {1},
-         true},
-        {"and neuron 0 of layer 2 fed only it",
-         [](TBasicNetwork& n) {
-             PruneOutgoing(n, 3, 1);
-             n.GetConnections(2, 3)->Prune(0, 0);
-             n.GetConnections(2, 3)->Prune(0, 2);
-         },
-         {0},
-         {1},
-         true},
-        {"neuron 2 of layer 2 keeps only its bias input, then neuron 0 of layer 3 only had it",
-         [](TBasicNetwork& n) {
-             for (int k = 0; k < 2; ++k) {
-                 n.GetConnections(1, 2)->Prune(k, 2);
-                 n.GetConnections(2, 3)->Prune(k, 0);
-             }
-         },
-         {2},
-         {0},
-         false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        auto net = Chain({2, 3, 3, 1});
-        c.cut(*net);
-        auto original = std::make_unique<TBasicNetwork>(*net);
-        std::vector<int> removed[5];
-        for (const LayerNodeReport& layer : RemoveDeadNeurons(*net))
-            removed[layer.layer] = layer.removed;
-        EXPECT_EQ(removed[2], c.removed2);
-        EXPECT_EQ(removed[3], c.removed3);
-        EXPECT_EQ(net->GetLayer(3)->numNodes, 3 - static_cast<int>(c.removed3.size()));
-        EXPECT_EQ(net->CheckConsistency(), "");
-        for (const auto& input : Grid()) {
-            if (c.exact)
-                EXPECT_EQ(Outputs(*net, input), Outputs(*original, input));
-            else
-                EXPECT_NEAR(Outputs(*net, input)[0], Outputs(*original, input)[0], 1e-12);
-        }
-    }
-}
-
-TEST(RemoveDeadNeuronsTest, NeuronsThatMustStay) {
-    const std::pair<const char*, void (*)(TBasicNetwork&)> cases[] = {
-        {"a bias neuron without outgoing weights",
-         [](TBasicNetwork& n) { PruneOutgoing(n, 0, 0); }},
-        // Hidden neuron 0 without inputs outputs sigmoid(0) = 0.5 ...
-        {"a constant neuron feeding an output without bias weight",
-         [](TBasicNetwork& n) {
-             PruneIncoming(n, 2, 0);
-             n.GetConnections(0, 3)->Prune(0, 0);
-         }},
-        {"a constant neuron with a frozen outgoing weight",
-         [](TBasicNetwork& n) {
-             PruneIncoming(n, 2, 0);
-             n.GetConnections(2, 3)->SetUntrainable(0, 0);
-         }},
-    };
-    for (const auto& [name, cut] : cases) {
-        SCOPED_TRACE(name);
-        auto net = Chain({2, 2, 1});
-        cut(*net);
-        EXPECT_TRUE(RemoveDeadNeurons(*net).empty());
-        EXPECT_EQ(net->GetNumNeurons(), 6);
-    }
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -66,6 +67,54 @@ TEST_F(TrainingRunTest, ThreeEpochsPrintTheHandComputedErrors) {
     EXPECT_EQ(WrittenWeight("out.wgt"), 0.3251953125);
     // The temporary file the network went through is gone.
     EXPECT_EQ(Files(), (std::set<std::string>{"net.wgt", "train.dat", "p.par", "out.wgt"}));
+}
+
+// Warnings about the data and the course of the run name the parameter file's line of the key
+// they concern; the run goes on and prints what it prints without them.
+TEST_F(TrainingRunTest, WarningsAboutTargetsAndAnErrorThatStaysTheSame) {
+    const std::string sigmoid = "[ActivationFunction = sigmoid]";
+    const std::string tanh = "[ActivationFunction = tanh]";
+    const std::string stall =
+        "warning: p.par:2: the training error has stayed at 0.5 for 50 epochs (epochs 1 to 50): "
+        "the network is not learning; saturated units, a learning rate too large or expected "
+        "outputs out of the output layer's range are the usual causes\n";
+    const struct {
+        std::string activation;
+        std::vector<std::vector<double>> rows;
+        std::string settings;
+        std::string err;
+    } cases[] = {
+        {sigmoid, {{1, 1}, {2, 0}}, "Epochs = 2", ""},  // the usual class targets
+        {sigmoid,
+         {{1, 2}, {2, 0.5}},
+         "Epochs = 2",
+         "warning: p.par:2: Training file t.dat holds expected outputs from 0.5 to 2, but the "
+         "output layer of net.wgt (sigmoid) produces only values in (0, 1): scale the expected "
+         "outputs into that range or use a linear output layer\n"},
+        {tanh, {{1, -1}, {2, 0.5}}, "Epochs = 2", ""},
+        {tanh,
+         {{1, -3}, {2, 0.5}},
+         "Epochs = 2",
+         "warning: p.par:2: Training file t.dat holds expected outputs from -3 to 0.5, but the "
+         "output layer of net.wgt (tanh) produces only values in (-1, 1): scale the expected "
+         "outputs into that range or use a linear output layer\n"},
+        // A learning rate of 0 keeps the error at 0.5; one warning, however long the run.
+        {"", {{1, 1}, {2, 0.5}}, "LearningRate = 0 Epochs = 49", ""},
+        {"", {{1, 1}, {2, 0.5}}, "LearningRate = 0 Epochs = 50", stall},
+        {"", {{1, 1}, {2, 0.5}}, "LearningRate = 0 Epochs = 120", stall},
+        {"", {{1, 0.5}, {2, 1}}, "LearningRate = 0 Epochs = 60", ""},  // an error of 0 is no stall
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.settings);
+        dir.WriteFile("net.wgt", c.activation.empty() ? LinearNetwork(1, 1, 0.5)
+                                                      : LinearNetwork(1, 1, 0.5, 3, c.activation));
+        dir.WriteFile("t.dat", DataSet(1, 1, c.rows));
+        const ProgramResult r = Run("TrainingFile = t.dat " + c.settings);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, c.err);
+        const std::size_t epochs = std::stoul(c.settings.substr(c.settings.rfind('=') + 1));
+        EXPECT_EQ(static_cast<std::size_t>(std::count(r.out.begin(), r.out.end(), '\n')), epochs);
+    }
 }
 
 TEST_F(TrainingRunTest, ErrorsAreNarrowedToSinglePrecisionInGeneralFormat) {

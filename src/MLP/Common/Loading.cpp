@@ -1,9 +1,13 @@
 #include "MLP/Common/Loading.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <limits>
+#include <locale>
+#include <sstream>
 #include <system_error>
 #include <vector>
 
@@ -173,6 +177,47 @@ std::string FindNonFinite(const Data& data, const std::string& name, DataSetRole
         }
     }
     return std::string();
+}
+
+namespace {
+
+std::string Plain(double value) {
+    std::ostringstream text;
+    text.imbue(std::locale::classic());
+    text << value;
+    return text.str();
+}
+
+std::string RangeText(const TOutputRange& range) {
+    return (range.lowOpen ? "(" : "[") + Plain(range.low) + ", " + Plain(range.high) +
+           (range.highOpen ? ")" : "]");
+}
+
+}  // namespace
+
+std::string FindUnreachableTargets(const Data& data, const TBasicNetwork& network,
+                                   const TrainSettings& settings) {
+    TBasicLayer* out = network.GetLayer(network.GetOutLayer());
+    const ActFunction fn = out->GetActFunction();
+    TOutputRange range{};
+    if (data.MbrNdxOutputs == 0 || data.MbrNdxDataRows == 0 || !GetOutputRange(fn, range))
+        return std::string();
+    std::vector<double> values(static_cast<std::size_t>(data.MbrNdxOutputs));
+    double low = std::numeric_limits<double>::infinity();
+    double high = -low;
+    for (int i = 0; i < data.MbrNdxDataRows; ++i) {
+        data.GetOutputRow((data.GetFirst() + i) % data.MbrNdxRows, values.data());
+        for (const double v : values) {
+            low = std::min(low, v);
+            high = std::max(high, v);
+        }
+    }
+    if (low >= range.low && high <= range.high)
+        return std::string();
+    return "Training file " + settings.TrainingFile + " holds expected outputs from " + Plain(low) +
+           " to " + Plain(high) + ", but the output layer of " + settings.WeightFile + " (" +
+           network.GetFnRegistry()->GetName(fn) + ") produces only values in " + RangeText(range) +
+           ": scale the expected outputs into that range or use a linear output layer";
 }
 
 void PrepareForTraining(Data& data, TBasicNetwork& network, const TrainSettings& settings) {

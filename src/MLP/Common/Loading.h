@@ -33,6 +33,14 @@ std::unique_ptr<Data> LoadDataSet(FileTools& tools, const std::string& name, Dat
 // from 1 over the row as the file gives it: the inputs, then the expected outputs.
 std::string FindNonFinite(const Data& data, const std::string& name, DataSetRole role);
 
+// The expected outputs of a data set that the output layer's function cannot produce, as one
+// message naming the files, the lowest and highest expected output and the function's range;
+// empty when they all lie within the range's closure (a target of exactly 0 or 1 for a sigmoid
+// output is the usual class target, not a fault) or the function's range is not known. For a
+// network that passed CheckTrainable.
+std::string FindUnreachableTargets(const Data& data, const TBasicNetwork& network,
+                                   const TrainSettings& settings);
+
 struct FitCheck {
     DataSetRole role = DataSetRole::Training;
     std::string dataFile;

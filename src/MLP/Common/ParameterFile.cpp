@@ -1,7 +1,13 @@
 #include "MLP/Common/ParameterFile.h"
 
+#include <algorithm>
+#include <cctype>
 #include <istream>
-#include <limits>
+#include <iterator>
+#include <locale>
+#include <sstream>
+#include <type_traits>
+#include <variant>
 
 #include "Common/StrCase.h"
 
@@ -9,10 +15,59 @@ namespace synapsor {
 
 namespace {
 
-// Thrown inside the reader only; ReadParameterFile turns it into the result's message.
-struct ParameterError {
-    std::string message;
+// How a key's value is read.
+enum class ValueKind {
+    FileName,  // a word of at most kMaxParameterWord characters
+    Flag,      // a word of at most kMaxFlagWord characters; "true" in any case switches on
+    Number,    // read as the member's type: int32_t "an integer", float or double "a number"
+    Count,     // "#Features": a count of 0 or more that starts a fresh column list
+    List,      // "Features": as many column numbers as the last count
 };
+
+using Target = std::variant<std::string TrainSettings::*, bool TrainSettings::*,
+                            std::int32_t TrainSettings::*, float TrainSettings::*,
+                            double TrainSettings::*, std::vector<std::int32_t> TrainSettings::*>;
+
+struct Key {
+    const char* name;
+    ValueKind value;
+    Target target;  // the member the value goes to
+};
+
+// The keys, in the order they are matched. A double member makes a key that reaches its user in
+// double precision (the stream's double extraction).
+const Key kKeys[] = {
+    {"WeightFile", ValueKind::FileName, &TrainSettings::WeightFile},
+    {"DestinationFile", ValueKind::FileName, &TrainSettings::DestinationFile},
+    {"TrainingFile", ValueKind::FileName, &TrainSettings::TrainingFile},
+    {"Epochs", ValueKind::Number, &TrainSettings::LngEpochs},
+    {"LearningRate", ValueKind::Number, &TrainSettings::LearningRate},
+    {"Momentum", ValueKind::Number, &TrainSettings::Momentum},
+    {"Batch", ValueKind::Flag, &TrainSettings::Batch},
+    {"LWF", ValueKind::Flag, &TrainSettings::LWF},
+    {"ForgettingRate", ValueKind::Number, &TrainSettings::ForgettingRate},
+    {"#Features", ValueKind::Count, &TrainSettings::MbrNdxFeatures},
+    {"Features", ValueKind::List, &TrainSettings::MbrDyaFeatures},
+};
+
+const Key* FindKey(const std::string& word) {
+    for (const Key& key : kKeys) {
+        if (strcasecmp(word.c_str(), key.name) == 0)
+            return &key;
+    }
+    return nullptr;
+}
+
+std::size_t Length(const char* text) {
+    return std::char_traits<char>::length(text);
+}
+
+std::string Upper(std::string_view text) {
+    std::string up(text);
+    for (char& c : up)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return up;
+}
 
 // At most this much of an over-long word is quoted in a message.
 std::string Excerpt(const std::string& word) {
@@ -20,180 +75,430 @@ std::string Excerpt(const std::string& word) {
     return word.size() <= kShown ? word : word.substr(0, kShown) + "...";
 }
 
+std::string Quoted(const std::string& word) {
+    return "\"" + Excerpt(word) + "\"";
+}
+
+// Edit distance with adjacent swaps counted as one edit (optimal string alignment).
+std::size_t EditDistance(const std::string& a, const std::string& b) {
+    const std::size_t n = a.size(), m = b.size();
+    std::vector<std::vector<std::size_t>> d(n + 1, std::vector<std::size_t>(m + 1));
+    for (std::size_t i = 0; i <= n; ++i)
+        d[i][0] = i;
+    for (std::size_t j = 0; j <= m; ++j)
+        d[0][j] = j;
+    for (std::size_t i = 1; i <= n; ++i) {
+        for (std::size_t j = 1; j <= m; ++j) {
+            const std::size_t cost = a[i - 1] == b[j - 1] ? 0 : 1;
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+        }
+    }
+    return d[n][m];
+}
+
+// The word (upper case) shortens the key: same first character, the rest in order.
+bool Abbreviates(const std::string& word, const std::string& key) {
+    if (word.size() < 2 || word.size() >= key.size() || word[0] != key[0])
+        return false;
+    std::size_t k = 1;
+    for (std::size_t i = 1; i < word.size(); ++i) {
+        while (k < key.size() && key[k] != word[i])
+            ++k;
+        if (k == key.size())
+            return false;
+        ++k;
+    }
+    return true;
+}
+
+// The key a word starts with, directly followed by a character that cannot continue a name:
+// "LearningRate=0.001" or "Epochs:30". The longest such key.
+const Key* GluedKey(const std::string& word) {
+    const Key* found = nullptr;
+    for (const Key& key : kKeys) {
+        const std::size_t n = Length(key.name);
+        if (word.size() <= n || Upper(word.substr(0, n)) != Upper(key.name))
+            continue;
+        const auto next = static_cast<unsigned char>(word[n]);
+        if (std::isalnum(next) || next == '_')
+            continue;
+        if (!found || n > Length(found->name))
+            found = &key;
+    }
+    return found;
+}
+
+// A word that could be meant as a key: it has a letter in it.
+bool KeyShaped(const std::string& word) {
+    return std::any_of(word.begin(), word.end(),
+                       [](char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; });
+}
+
+// Reads a number of type T from the start of text as a classic-locale stream would. used
+// receives the count of characters the number took.
+template <typename T>
+bool ExtractNumber(const std::string& text, T& value, std::size_t& used) {
+    std::istringstream in(text);
+    in.imbue(std::locale::classic());
+    if (!(in >> value))
+        return false;
+    used = in.eof() ? text.size() : static_cast<std::size_t>(in.tellg());
+    return true;
+}
+
+template <typename T>
+std::string NumberText(T value) {
+    std::ostringstream out;
+    out.imbue(std::locale::classic());
+    out << value;
+    return out.str();
+}
+
+// Thrown inside the reader only; the walk turns it into the result's error.
+struct Stop {
+    ParameterError error;
+};
+
+// A place in the word list: a word, and how much of it was taken already (a separator, or a
+// number that did not take the whole word).
+class WordCursor {
+  public:
+    explicit WordCursor(const std::vector<ParameterWord>& words) : words(words) {}
+
+    bool AtEnd() const { return index >= words.size(); }
+    bool InsideWord() const { return offset > 0; }
+    std::size_t Index() const { return index; }
+    // What is left of the current word, with its position.
+    ParameterWord Rest() const {
+        const ParameterWord& w = words[index];
+        return {w.text.substr(offset), w.line, w.column + static_cast<int>(offset)};
+    }
+    ParameterWord Take() {
+        ParameterWord rest = Rest();
+        ++index;
+        offset = 0;
+        return rest;
+    }
+    void Skip(std::size_t n) {
+        offset += n;
+        if (offset >= words[index].text.size()) {
+            ++index;
+            offset = 0;
+        }
+    }
+    // The whole word after the current one, or null.
+    const ParameterWord* Following() const {
+        return index + 1 < words.size() ? &words[index + 1] : nullptr;
+    }
+    bool FirstOnItsLine() const { return index == 0 || words[index - 1].line != words[index].line; }
+
+  private:
+    const std::vector<ParameterWord>& words;
+    std::size_t index = 0;
+    std::size_t offset = 0;
+};
+
 class Reader {
   public:
-    explicit Reader(std::istream& in) : in(in) {}
+    explicit Reader(std::string_view text) : words(SplitParameterWords(text)), cursor(words) {}
 
     ParameterFileResult Run() {
-        ParameterFileResult result;
         try {
             ReadAll();
-            result.settings = settings;
-        } catch (const ParameterError& e) {
-            result.error = e.message;
+        } catch (const Stop& stop) {
+            result.error = stop.error;
         }
-        return result;
+        NoteCommentLines();
+        std::stable_sort(result.notes.begin(), result.notes.end(),
+                         [](const ParameterNote& a, const ParameterNote& b) {
+                             return a.word.line != b.word.line ? a.word.line < b.word.line
+                                                               : a.word.column < b.word.column;
+                         });
+        if (!result.ok())
+            result.settings = TrainSettings();
+        return std::move(result);
     }
 
   private:
     void ReadAll() {
-        SkipByteOrderMark();
-        std::string word;
-        while (in >> word) {
-            if (word.size() > kMaxParameterWord) {
-                Fail("Parameter file word longer than " + std::to_string(kMaxParameterWord) +
-                     " characters: " + Excerpt(word));
+        while (!cursor.AtEnd()) {
+            const bool leftOver = cursor.InsideWord();
+            const bool firstOnLine = !leftOver && cursor.FirstOnItsLine();
+            const ParameterWord* following = cursor.Following();
+            const ParameterWord word = cursor.Take();
+            if (word.text.size() > kMaxParameterWord) {
+                Fail(word, "Parameter file word longer than " + std::to_string(kMaxParameterWord) +
+                               " characters: " + Excerpt(word.text));
             }
-            ReadKey(word.c_str());
+            if (const Key* key = FindKey(word.text)) {
+                ReadKey(*key, word);
+                continue;
+            }
+            // The rest of a number was named where the number was read.
+            if (leftOver)
+                continue;
+            if (firstOnLine && (word.text[0] == '#' || word.text.compare(0, 2, "//") == 0))
+                commentLines.push_back(word);
+            NoteSkippedWord(word, following);
         }
-        if (in.bad())
-            Fail("Read error in parameter file");
         if (featuresPending) {
-            Fail("#Features is " + std::to_string(settings.MbrNdxFeatures) +
-                 " but no Features list follows");
+            Fail(countWord, "#Features is " + std::to_string(result.settings.MbrNdxFeatures) +
+                                " but no Features list follows");
         }
     }
 
-    void ReadKey(const char* key) {
-        if (strcasecmp(key, "WeightFile") == 0) {
-            settings.WeightFile = FileName("WeightFile");
-        } else if (strcasecmp(key, "DestinationFile") == 0) {
-            settings.DestinationFile = FileName("DestinationFile");
-        } else if (strcasecmp(key, "TrainingFile") == 0) {
-            settings.TrainingFile = FileName("TrainingFile");
-        } else if (strcasecmp(key, "Epochs") == 0) {
-            Separator("Epochs");
-            settings.LngEpochs = Number<int32_t>("Epochs", "an integer");
-        } else if (strcasecmp(key, "LearningRate") == 0) {
-            Separator("LearningRate");
-            settings.LearningRate = Number<float>("LearningRate", "a number");
-        } else if (strcasecmp(key, "Momentum") == 0) {
-            Separator("Momentum");
-            settings.Momentum = Number<float>("Momentum", "a number");
-        } else if (strcasecmp(key, "Batch") == 0) {
-            if (FlagWord("Batch"))
-                settings.Batch = true;
-        } else if (strcasecmp(key, "LWF") == 0) {
-            if (FlagWord("LWF"))
-                settings.LWF = true;
-        } else if (strcasecmp(key, "ForgettingRate") == 0) {
-            Separator("ForgettingRate");
-            settings.ForgettingRate = Number<float>("ForgettingRate", "a number");
-        } else if (strcasecmp(key, "#Features") == 0) {
-            Separator("#Features");
-            const int32_t n = Number<int32_t>("#Features", "an integer");
-            if (n < 0) {
-                Fail("Bad value for #Features: expected a count of 0 or more, found " +
-                     std::to_string(n));
+    void ReadKey(const Key& key, const ParameterWord& word) {
+        for (const ParameterKeyUse& earlier : result.keys) {
+            if (earlier.key == key.name) {
+                Note(ParameterNoteKind::RepeatedKey, word,
+                     Quoted(word.text) + " is given again (first on line " +
+                         std::to_string(earlier.word.line) + "); the later value is used");
+                break;
             }
-            // A fresh, empty list: a later "Features" line must supply all n columns.
-            settings.MbrNdxFeatures = n;
-            settings.MbrDyaFeatures.clear();
-            featuresPending = n > 0;
-        } else if (strcasecmp(key, "Features") == 0) {
-            ReadFeatures();
         }
-        // Any other word is skipped; the next word is read in key position.
+        result.keys.push_back({key.name, word, {}});
+        use = &result.keys.back();
+        TrainSettings& s = result.settings;
+        switch (key.value) {
+            case ValueKind::FileName:
+                s.*std::get<std::string TrainSettings::*>(key.target) = FileName(key.name, word);
+                break;
+            case ValueKind::Flag:
+                ReadFlag(key.name, word, s.*std::get<bool TrainSettings::*>(key.target));
+                break;
+            case ValueKind::Number:
+                Separator(key.name, word);
+                std::visit(
+                    [&](auto member) {
+                        using T = std::decay_t<decltype(s.*member)>;
+                        if constexpr (std::is_arithmetic_v<T> && !std::is_same_v<T, bool>) {
+                            s.*member = Number<T>(
+                                key.name, word, std::is_integral_v<T> ? "an integer" : "a number");
+                        }
+                    },
+                    key.target);
+                break;
+            case ValueKind::Count:
+                ReadCount(word);
+                break;
+            case ValueKind::List:
+                ReadFeatures(word);
+                break;
+        }
     }
 
-    // Editors may save the file with a UTF-8 byte-order mark, which would otherwise be glued to
-    // the first key. Bytes that only begin like one are put back.
-    void SkipByteOrderMark() {
-        static constexpr int kMark[] = {0xEF, 0xBB, 0xBF};
-        int n = 0;
-        while (n < 3 && in.peek() == kMark[n]) {
-            in.get();
-            ++n;
+    void ReadCount(const ParameterWord& key) {
+        Separator("#Features", key);
+        const int32_t n = Number<int32_t>("#Features", key, "an integer");
+        if (n < 0) {
+            Fail(use->value, "Bad value for #Features: expected a count of 0 or more, found " +
+                                 std::to_string(n));
         }
-        if (n < 3) {
-            while (n-- > 0)
-                in.unget();
-        }
+        // A fresh, empty list: a later "Features" line must supply all n columns.
+        result.settings.MbrNdxFeatures = n;
+        result.settings.MbrDyaFeatures.clear();
+        featuresPending = n > 0;
+        countWord = key;
     }
 
-    void ReadFeatures() {
-        Separator("Features");
-        const int32_t n = settings.MbrNdxFeatures;
+    void ReadFeatures(const ParameterWord& key) {
+        Separator("Features", key);
+        const int32_t n = result.settings.MbrNdxFeatures;
         // Grown one number at a time, so a huge count in a short file allocates nothing.
         std::vector<int32_t> columns;
         for (int32_t i = 0; i < n; ++i) {
-            if (!(in >> std::ws) || in.peek() == std::char_traits<char>::eof()) {
-                Fail("Features list ends after " + std::to_string(i) + " of " + std::to_string(n) +
-                     " column numbers");
+            if (cursor.AtEnd()) {
+                Fail(key, "Features list ends after " + std::to_string(i) + " of " +
+                              std::to_string(n) + " column numbers");
             }
-            columns.push_back(Number<int32_t>("Features", "a column number"));
+            columns.push_back(Number<int32_t>("Features", key, "a column number"));
         }
-        settings.MbrDyaFeatures = std::move(columns);
+        result.settings.MbrDyaFeatures = std::move(columns);
         featuresPending = false;
     }
 
-    void Separator(const char* key) {
-        char sep = 0;
-        if (!(in >> sep))
-            Fail(std::string("Missing value for ") + key + " at end of parameter file");
+    // One character, whatever it is; the value may follow it in the same word.
+    void Separator(const char* key, const ParameterWord& at) {
+        if (cursor.AtEnd())
+            Missing(key, at);
+        cursor.Skip(1);
     }
 
-    std::string Word(const char* key) {
-        std::string word;
-        if (!(in >> word))
-            Fail(std::string("Missing value for ") + key + " at end of parameter file");
-        return word;
+    ParameterWord Word(const char* key, const ParameterWord& at) {
+        if (cursor.AtEnd())
+            Missing(key, at);
+        use->value = cursor.Take();
+        return use->value;
     }
 
-    std::string FileName(const char* key) {
-        Separator(key);
-        std::string name = Word(key);
-        if (name.size() > kMaxParameterWord) {
-            Fail(std::string("File name for ") + key + " longer than " +
-                 std::to_string(kMaxParameterWord) + " characters: " + Excerpt(name));
+    std::string FileName(const char* key, const ParameterWord& at) {
+        Separator(key, at);
+        const ParameterWord name = Word(key, at);
+        if (name.text.size() > kMaxParameterWord) {
+            Fail(name, std::string("File name for ") + key + " longer than " +
+                           std::to_string(kMaxParameterWord) +
+                           " characters: " + Excerpt(name.text));
         }
-        return name;
+        return name.text;
     }
 
-    // True when the value word is "true" in any case.
-    bool FlagWord(const char* key) {
-        Separator(key);
-        const std::string word = Word(key);
-        if (word.size() > kMaxFlagWord) {
-            Fail(std::string("Value for ") + key + " longer than " + std::to_string(kMaxFlagWord) +
-                 " characters: " + Excerpt(word));
+    // Switches flag on when the value word is "true" in any case; any other word leaves it.
+    void ReadFlag(const char* key, const ParameterWord& at, bool& flag) {
+        Separator(key, at);
+        const ParameterWord word = Word(key, at);
+        if (word.text.size() > kMaxFlagWord) {
+            Fail(word, std::string("Value for ") + key + " longer than " +
+                           std::to_string(kMaxFlagWord) + " characters: " + Excerpt(word.text));
         }
-        return strcasecmp(word.c_str(), "true") == 0;
+        if (strcasecmp(word.text.c_str(), "true") == 0) {
+            flag = true;
+            return;
+        }
+        Note(ParameterNoteKind::FlagNotTrue, word,
+             Quoted(word.text) + " is not true: " + key + " stays " + (flag ? "on" : "off") +
+                 " (only true switches it on, and nothing switches it off)");
     }
 
-    // Reads one number with the stream's own numeric extraction ("12abc" reads 12 and leaves
-    // "abc" as the next word). A word that is no number of type T, or is out of its range, is
-    // reported with the word itself.
+    // A number at the cursor, read as the stream's extraction reads it. What the word holds
+    // beyond the number is left as the next word, and noted.
     template <typename T>
-    T Number(const char* key, const char* expected) {
-        in >> std::ws;
-        if (in.peek() == std::char_traits<char>::eof()) {
-            Fail(std::string("Missing value for ") + key + " at end of parameter file");
-        }
-        const std::streampos start = in.tellg();
+    T Number(const char* key, const ParameterWord& at, const char* expected) {
+        if (cursor.AtEnd())
+            Missing(key, at);
+        const ParameterWord word = cursor.Rest();
+        if (use->value.text.empty())
+            use->value = word;
         T value{};
-        if (in >> value)
-            return value;
-        in.clear();
-        if (start != std::streampos(-1))
-            in.seekg(start);
-        std::string word;
-        in >> word;
-        Fail(std::string("Bad value for ") + key + ": expected " + expected + ", found " +
-             Excerpt(word));
+        std::size_t used = 0;
+        if (!ExtractNumber(word.text, value, used)) {
+            Fail(word, std::string("Bad value for ") + key + ": expected " + expected + ", found " +
+                           Excerpt(word.text));
+        }
+        cursor.Skip(used);
+        if (used < word.text.size()) {
+            Note(ParameterNoteKind::NumberWithRest, word,
+                 Quoted(word.text) + " is read as " + NumberText(value) + " for " + key +
+                     "; the rest, " + Quoted(word.text.substr(used)) +
+                     ", is read as a word of its own");
+        }
+        return value;
     }
 
-    [[noreturn]] void Fail(std::string message) { throw ParameterError{std::move(message)}; }
+    void NoteSkippedWord(const ParameterWord& word, const ParameterWord* following) {
+        if (const Key* key = GluedKey(word.text)) {
+            const std::size_t n = Length(key->name);
+            std::string suggestion = std::string(key->name) + " " + word.text[n];
+            if (word.text.size() > n + 1)
+                suggestion += " " + word.text.substr(n + 1);
+            Note(ParameterNoteKind::GluedKey, word, Skipped(word, suggestion));
+        } else if (following && following->text.size() == 1 && KeyShaped(word.text)) {
+            Note(ParameterNoteKind::UnknownWord, word,
+                 Skipped(word, NearestParameterKey(word.text)));
+        }
+    }
 
-    std::istream& in;
-    TrainSettings settings;
-    bool featuresPending = false;  // "#Features" n > 0 read, its "Features" list not yet
+    static std::string Skipped(const ParameterWord& word, const std::string& suggestion) {
+        std::string message = Quoted(word.text) + " is not a setting and is ignored";
+        if (!suggestion.empty())
+            message += " (did you mean " + Excerpt(suggestion) + "?)";
+        return message;
+    }
+
+    // A line whose first word is "#..." or "//..." reads as commented out, but its keys are read.
+    void NoteCommentLines() {
+        for (const ParameterWord& first : commentLines) {
+            std::vector<std::string> names;
+            for (const ParameterKeyUse& key : result.keys) {
+                if (key.word.line == first.line)
+                    names.push_back(key.key);
+            }
+            if (names.empty())
+                continue;
+            std::string list = names[0];
+            for (std::size_t i = 1; i < names.size(); ++i)
+                list += (i + 1 == names.size() ? " and " : ", ") + names[i];
+            Note(ParameterNoteKind::NoComments, first,
+                 "the parameter file has no comments: " +
+                     std::string(names.size() == 1 ? "the key " : "the keys ") + list +
+                     " on this line " + (names.size() == 1 ? "is" : "are") + " read");
+        }
+    }
+
+    void Note(ParameterNoteKind kind, const ParameterWord& at, std::string message) {
+        result.notes.push_back({kind, at, std::move(message)});
+    }
+
+    [[noreturn]] void Missing(const char* key, const ParameterWord& at) {
+        Fail(at, std::string("Missing value for ") + key + " at end of parameter file");
+    }
+
+    [[noreturn]] void Fail(const ParameterWord& at, std::string message) {
+        throw Stop{{std::move(message), at.line, at.column}};
+    }
+
+    const std::vector<ParameterWord> words;
+    WordCursor cursor;
+    ParameterFileResult result;
+    ParameterKeyUse* use = nullptr;  // the key being read
+    bool featuresPending = false;    // "#Features" n > 0 read, its "Features" list not yet
+    ParameterWord countWord;         // the "#Features" that set the count
+    std::vector<ParameterWord> commentLines;
 };
 
 }  // namespace
 
+std::vector<ParameterWord> SplitParameterWords(std::string_view text) {
+    const std::size_t start = text.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
+    std::size_t i = start;
+    std::vector<ParameterWord> words;
+    int line = 1;
+    std::size_t lineStart = start;
+    while (i < text.size()) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (std::isspace(c)) {
+            if (c == '\n') {
+                ++line;
+                lineStart = i + 1;
+            }
+            ++i;
+            continue;
+        }
+        const std::size_t begin = i;
+        while (i < text.size() && !std::isspace(static_cast<unsigned char>(text[i])))
+            ++i;
+        words.push_back({std::string(text.substr(begin, i - begin)), line,
+                         static_cast<int>(begin - lineStart) + 1});
+    }
+    return words;
+}
+
+std::string DescribeWhere(const std::string& file, const ParameterError& error) {
+    if (!error.HasPosition())
+        return std::string();
+    return file + ":" + std::to_string(error.line) + ":" + std::to_string(error.column) + ": " +
+           error.message;
+}
+
+ParameterFileResult ReadParameterText(std::string_view text) {
+    return Reader(text).Run();
+}
+
 ParameterFileResult ReadParameterFile(std::istream& in) {
-    return Reader(in).Run();
+    std::string text;
+    bool failed = false;
+    try {
+        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    } catch (const std::exception&) {
+        failed = true;
+    }
+    if (failed || in.bad()) {
+        ParameterFileResult result;
+        result.error.message = "Read error in parameter file";
+        return result;
+    }
+    return ReadParameterText(text);
 }
 
 std::string CheckSettings(const TrainSettings& settings) {
@@ -204,6 +509,38 @@ std::string CheckSettings(const TrainSettings& settings) {
     if (settings.LngEpochs == 0)
         return "Number of epochs not specified";
     return std::string();
+}
+
+std::string NearestParameterKey(std::string_view word) {
+    const std::string up = Upper(word);
+    std::size_t best = 3;
+    const char* name = nullptr;
+    bool tied = false;
+    for (const Key& key : kKeys) {
+        // More than two letters longer or shorter is more than two edits; a long word is never
+        // compared in full.
+        const std::size_t n = Length(key.name);
+        if (up.size() > n + 2 || up.size() + 2 < n)
+            continue;
+        const std::size_t d = EditDistance(up, Upper(key.name));
+        if (d < best) {
+            best = d;
+            name = key.name;
+            tied = false;
+        } else if (d == best && name) {
+            tied = true;
+        }
+    }
+    if (name)
+        return tied ? std::string() : std::string(name);
+    for (const Key& key : kKeys) {
+        if (!Abbreviates(up, Upper(key.name)))
+            continue;
+        if (name)
+            return std::string();  // two keys fit: neither is named
+        name = key.name;
+    }
+    return name ? std::string(name) : std::string();
 }
 
 }  // namespace synapsor

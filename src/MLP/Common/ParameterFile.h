@@ -1,13 +1,22 @@
 // The training settings and the parameter-file reader that fills them. The file is a sequence
 // of whitespace-separated words: a key (any case), a one-character separator, a value. Unknown
-// words are skipped one at a time, later keys win, flags only switch on. The reader never stops
-// on its own: a bad or missing value, an unfinished "Features" list or an over-long word is
-// reported as one message naming the key and the word, which the driver prints before exit 1.
+// words are skipped one at a time, later keys win, flags only switch on. Numbers are read as the
+// stream's numeric extraction reads them: "12abc" is 12, and "abc" is read as the next word.
+// The reader never stops on its own: a bad or missing value, an unfinished "Features" list or an
+// over-long word ends the reading with one error naming the key and the word and where it is.
+// The same walk notes what the reader does that the writer of the file likely did not mean
+// (skipped words that look like keys, numbers followed by more text, flag values other than
+// true, lines that look like comments, keys given twice): the trainer prints them as warnings
+// and `synapsor-tool check` as findings. Positions are 1-based lines and byte columns.
+//
+// The keys live in one table in ParameterFile.cpp: adding a key is one row there (name, how its
+// value is read, the TrainSettings member it fills) plus the member and its use.
 #pragma once
 
 #include <cstdint>
 #include <iosfwd>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace synapsor {
@@ -30,18 +39,73 @@ struct TrainSettings {
     std::vector<int32_t> MbrDyaFeatures;  // the selected input columns, in order
 };
 
-struct ParameterFileResult {
-    TrainSettings settings;
-    std::string error;  // empty when the file was read completely
-    bool ok() const { return error.empty(); }
+struct ParameterWord {
+    std::string text;
+    int line = 1;
+    int column = 1;
 };
 
-// Reads the whole stream. Numbers are read with the stream's locale; the driver imbues the
-// classic one.
+// The whitespace-separated words of the text, with their positions. A UTF-8 byte-order mark at
+// the start is no character to the user: it is skipped and the first word stays in column 1.
+std::vector<ParameterWord> SplitParameterWords(std::string_view text);
+
+// Why the reader stopped, and where: the word at fault, or the key whose value is missing.
+// line 0: no position (the file could not be read).
+struct ParameterError {
+    std::string message;
+    int line = 0;
+    int column = 0;
+
+    bool HasPosition() const { return line > 0; }
+};
+
+// "FILE:LINE:COLUMN: MESSAGE", the line the trainer prints after the message; empty when the
+// error has no position.
+std::string DescribeWhere(const std::string& file, const ParameterError& error);
+
+enum class ParameterNoteKind {
+    UnknownWord,     // a skipped word followed by a one-character word, like "LearnRate = 0.1"
+    GluedKey,        // a key glued to its separator, "LearningRate=0.1"
+    RepeatedKey,     // a key given again; the later value is used
+    NumberWithRest,  // "1e3" for Epochs: read as 1, "e3" left as the next word
+    FlagNotTrue,     // "Batch = yes": the flag is left as it was
+    NoComments,      // "# Momentum = 0.9": the line looks commented out, its key is read
+};
+
+struct ParameterNote {
+    ParameterNoteKind kind = ParameterNoteKind::UnknownWord;
+    ParameterWord word;  // where the note belongs
+    std::string message;
+};
+
+// A key the reader took, with the word holding its value (empty text when the file ends first).
+struct ParameterKeyUse {
+    std::string key;  // as spelled in the key table
+    ParameterWord word;
+    ParameterWord value;
+};
+
+struct ParameterFileResult {
+    TrainSettings settings;
+    ParameterError error;               // empty message when the file was read completely
+    std::vector<ParameterNote> notes;   // by position; those after an error are not known
+    std::vector<ParameterKeyUse> keys;  // in file order, up to an error
+    bool ok() const { return error.message.empty(); }
+};
+
+ParameterFileResult ReadParameterText(std::string_view text);
+// Reads the whole stream, then its text. A stream that cannot be read to its end gives the error
+// "Read error in parameter file" without a position.
 ParameterFileResult ReadParameterFile(std::istream& in);
 
 // The checks made before training, in order: weight file, training file, epochs. Returns the
 // first failing check's message, or the empty text. A negative number of epochs passes.
 std::string CheckSettings(const TrainSettings& settings);
+
+// The key a mistyped word most likely means: the one key within two edits (case ignored, a swap
+// of neighbours is one edit), the nearest if it is the only one that near; else the one key the
+// word abbreviates (its letters in order, from the key's first: "LearnRate", "LR" and "Learn"
+// for LearningRate); else empty.
+std::string NearestParameterKey(std::string_view word);
 
 }  // namespace synapsor

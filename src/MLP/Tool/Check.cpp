@@ -8,14 +8,11 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
-#include <locale>
-#include <sstream>
 
 #include "Common/Exceptions.h"
 #include "FileHandler/Filer.h"
 #include "MLP/Common/Loading.h"
 #include "MLP/Common/ParameterFile.h"
-#include "MLP/Common/ParameterLint.h"
 #include "MLP/Common/SaveNetwork.h"
 #include "MLP/Tool/CsvTable.h"
 #include "MLP/Tool/ToolCommands.h"
@@ -30,14 +27,11 @@ class Checker {
     explicit Checker(std::string text) : text(std::move(text)) {}
 
     std::vector<CheckFinding> Run() {
-        lint = LintParameterText(text);
-        for (const ParameterFinding& f : lint.findings)
-            Add(f.word, false, f.Message());
-        std::istringstream in(text);
-        in.imbue(std::locale::classic());
-        const ParameterFileResult read = ReadParameterFile(in);
+        read = ReadParameterText(text);
+        for (const ParameterNote& note : read.notes)
+            Add(note.word, false, note.message);
         if (!read.ok()) {
-            Add(WhereMessageSays(read.error), true, read.error);
+            Add({std::string(), read.error.line, read.error.column}, true, read.error.message);
             return Sorted();
         }
         const TrainSettings& s = read.settings;
@@ -125,30 +119,21 @@ class Checker {
         } catch (const TException& e) {
             Add(ValueOf(s.MbrNdxFeatures != 0 ? "Features" : "TrainingFile"), true,
                 e.GetMessage() ? e.GetMessage() : "the data set does not fit the network");
+            return;
         }
+        const std::string targets = FindUnreachableTargets(*data, *network, s);
+        if (!targets.empty())
+            Add(ValueOf("TrainingFile"), false, targets);
     }
 
     // The value word of the last use of key (the one that counts), else the key itself; the
     // start of the file when the key is not given.
     ParameterWord ValueOf(const std::string& key) const {
-        for (auto it = lint.keys.rbegin(); it != lint.keys.rend(); ++it) {
+        for (auto it = read.keys.rbegin(); it != read.keys.rend(); ++it) {
             if (it->key == key)
                 return it->value.text.empty() ? it->word : it->value;
         }
         return ParameterWord{};
-    }
-
-    // The reader's messages name the key ("Bad value for Epochs: ...", "Missing value for X").
-    ParameterWord WhereMessageSays(const std::string& message) const {
-        ParameterWord best;
-        std::size_t longest = 0;
-        for (const ParameterKeyUse& use : lint.keys) {
-            if (message.find(use.key) != std::string::npos && use.key.size() >= longest) {
-                longest = use.key.size();
-                best = use.value.text.empty() ? use.word : use.value;
-            }
-        }
-        return best;
     }
 
     void Add(const ParameterWord& at, bool error, std::string message) {
@@ -164,7 +149,7 @@ class Checker {
     }
 
     std::string text;
-    ParameterLintResult lint;
+    ParameterFileResult read;
     std::vector<CheckFinding> findings;
 };
 

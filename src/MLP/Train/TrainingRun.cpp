@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <locale>
 #include <memory>
@@ -67,7 +68,40 @@ void WriteEpochLine(PendingOutput& out, std::int64_t epoch, float error) {
     out.Append(line, static_cast<std::size_t>(size));
 }
 
-void Train(const TrainSettings& settings) {
+// Notices a training error whose printed digits (six significant, as the epoch line shows them)
+// stay the same for kStallEpochs epochs in a row. Reports once; a zero error is no stall.
+class StallWatch {
+  public:
+    // True the first time the error has stayed the same long enough.
+    bool Update(std::int64_t epoch, float error) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.6g", static_cast<double>(error));
+        if (std::strcmp(text, last) != 0 || error == 0.0f) {
+            std::memcpy(last, text, sizeof text);
+            since = epoch;
+            return false;
+        }
+        if (reported || epoch - since + 1 < kStallEpochs)
+            return false;
+        reported = true;
+        return true;
+    }
+
+    std::string Message(std::int64_t epoch) const {
+        return std::string("the training error has stayed at ") + last + " for " +
+               std::to_string(epoch - since + 1) + " epochs (epochs " + std::to_string(since) +
+               " to " + std::to_string(epoch) +
+               "): the network is not learning; saturated units, a learning rate too large or "
+               "expected outputs out of the output layer's range are the usual causes";
+    }
+
+  private:
+    char last[32] = "";
+    std::int64_t since = 1;
+    bool reported = false;
+};
+
+void Train(const TrainSettings& settings, const TrainingWarning& warn) {
     FileTools networkTools;
     FileTools dataTools;
     std::unique_ptr<TBasicNetwork> network = LoadNetwork(networkTools, settings.WeightFile);
@@ -79,6 +113,11 @@ void Train(const TrainSettings& settings) {
     if (!nonFinite.empty())
         throw RunStopped{nonFinite};
     PrepareForTraining(*data, *network, settings);
+    if (warn) {
+        const std::string targets = FindUnreachableTargets(*data, *network, settings);
+        if (!targets.empty())
+            warn("TrainingFile", targets);
+    }
 
     // The destination is claimed before the first epoch, so that one which cannot be written
     // costs no training time; the file is removed again on every way out but success.
@@ -91,10 +130,13 @@ void Train(const TrainSettings& settings) {
     // than the epoch. Whatever went to standard output before goes out first.
     std::cout.flush();
     PendingOutput epochLines(STDOUT_FILENO, isatty(STDOUT_FILENO) == 1);
+    StallWatch stall;
     // A 64-bit counter: the loop must end even for the largest 32-bit epoch count.
     for (std::int64_t epoch = 1; epoch <= settings.LngEpochs; ++epoch) {
         const float error = static_cast<float>(trainer.TrainEpoch(data.get(), params.get()));
         WriteEpochLine(epochLines, epoch, error);
+        if (warn && stall.Update(epoch, error))
+            warn("Epochs", stall.Message(epoch));
         if (!std::isfinite(error))
             Diverged(epoch, "the error is not a finite number", settings);
         if (epoch == settings.LngEpochs && !WeightsFinite(*network))
@@ -106,10 +148,10 @@ void Train(const TrainSettings& settings) {
 
 }  // namespace
 
-int RunTraining(const TrainSettings& settings) {
+int RunTraining(const TrainSettings& settings, const TrainingWarning& warn) {
     std::cout.imbue(std::locale::classic());
     try {
-        Train(settings);
+        Train(settings, warn);
     } catch (const FileTools::Error& e) {
         ReportFileError(std::cout, e);
         ReportFileErrorPlace(std::cerr, e);

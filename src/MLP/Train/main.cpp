@@ -1,51 +1,67 @@
 // Synapsor: trains a feed-forward network by back-propagation as a parameter file directs.
-// Usage and parameter errors go to standard error with exit status 1. Any exception the run does
-// not report itself (out of memory, an internal error) is reported here on standard error, also
-// with exit status 1, instead of ending the program abnormally. SIGINT and SIGTERM end it with
-// status 128 + the signal, after writing the epoch lines not yet written and removing the network
-// file it was writing (InterruptCleanup.h). SIGXFSZ is ignored: a network file beyond the file
-// size limit fails with "File too large" and status 1.
+// Usage and parameter errors go to standard error with exit status 1; "--help" and "--version"
+// print the usage or the version on standard output with status 0 when no file of that name
+// exists. Any exception the run does not report itself (out of memory, an internal error) is
+// reported here on standard error, also with exit status 1, instead of ending the program
+// abnormally. SIGINT and SIGTERM end it with status 128 + the signal, after writing the epoch
+// lines not yet written and removing the network file it was writing (InterruptCleanup.h).
+// SIGXFSZ is ignored: a network file beyond the file size limit fails with "File too large" and
+// status 1.
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <iterator>
-#include <locale>
 #include <string>
 #include <system_error>
 
+#include "Common/Version.h"
 #include "MLP/Common/FailureReport.h"
 #include "MLP/Common/InterruptCleanup.h"
 #include "MLP/Common/ParameterFile.h"
-#include "MLP/Common/ParameterLint.h"
 #include "MLP/Train/TrainingRun.h"
 
 namespace {
 
-// Words the reader skips although they look like settings are named on standard error; the
-// run goes on as before. The stream is left at its start for the reader.
-void WarnSkippedWords(std::ifstream& file, const char* name) {
-    std::string text;
-    try {
-        text.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    } catch (const std::exception&) {
-        // A file the system cannot read: the reader meets the same fault and reports it.
-        text.clear();
-    }
-    file.clear();
-    file.seekg(0);
-    for (const synapsor::ParameterFinding& finding : synapsor::LintParameterText(text).findings) {
-        if (finding.kind == synapsor::LintKind::RepeatedKey)
+constexpr const char kUsage[] = "Usage: Synapsor parameter.file";
+
+constexpr const char kHelp[] =
+    "Trains a multi-layer perceptron by back-propagation as the parameter file directs and\n"
+    "prints the training error of every epoch. The file holds settings of the form KEY = VALUE:\n"
+    "WeightFile, TrainingFile and Epochs are required; DestinationFile (default trained.wgt),\n"
+    "LearningRate, Momentum, Batch, LWF, ForgettingRate, #Features and Features are optional.\n"
+    "synapsor-tool check reports what the trainer would make of a parameter file.\n"
+    "See Synapsor(1) for the keys and the messages.\n";
+
+// "--help" and "--version" are options only when no file of that name is there to be read.
+bool IsOption(const char* arg, const char* option) {
+    std::error_code ec;
+    return std::strcmp(arg, option) == 0 && !std::filesystem::exists(arg, ec);
+}
+
+// What the reader noted is named on standard error; the run goes on as before. A key given
+// twice is left to synapsor-tool check: the later value is the documented rule.
+void WarnNotes(const synapsor::ParameterFileResult& read, const char* name) {
+    for (const synapsor::ParameterNote& note : read.notes) {
+        if (note.kind == synapsor::ParameterNoteKind::RepeatedKey)
             continue;
-        std::cerr << "warning: " << name << ':' << finding.word.line << ": " << finding.Message()
+        std::cerr << "warning: " << name << ':' << note.word.line << ": " << note.message
                   << std::endl;
     }
 }
 
 int Run(int argc, char** argv) {
     using namespace synapsor;
+    if (argc == 2 && IsOption(argv[1], "--help")) {
+        std::cout << kUsage << "\n" << kHelp << std::flush;
+        return 0;
+    }
+    if (argc == 2 && IsOption(argv[1], "--version")) {
+        std::cout << "Synapsor " << kVersion << std::endl;
+        return 0;
+    }
     if (argc != 2) {
-        std::cerr << "Usage: Synapsor parameter.file" << std::endl;
+        std::cerr << kUsage << std::endl;
         return 1;
     }
     const char* name = argv[1];
@@ -58,12 +74,14 @@ int Run(int argc, char** argv) {
         std::cerr << "Cannot open parameter file " << name << std::endl;
         return 1;
     }
-    file.imbue(std::locale::classic());
-    WarnSkippedWords(file, name);
     const ParameterFileResult read = ReadParameterFile(file);
     file.close();
+    WarnNotes(read, name);
     if (!read.ok()) {
-        std::cerr << read.error << std::endl;
+        std::cerr << read.error.message << std::endl;
+        const std::string where = DescribeWhere(name, read.error);
+        if (!where.empty())
+            std::cerr << where << std::endl;
         return 1;
     }
     const std::string problem = CheckSettings(read.settings);
@@ -71,7 +89,18 @@ int Run(int argc, char** argv) {
         std::cerr << problem << std::endl;
         return 1;
     }
-    return RunTraining(read.settings);
+    // Warnings about the data and the run name the line of the key they concern.
+    const auto warn = [&read, name](const char* key, const std::string& message) {
+        std::cerr << "warning: " << name << ':';
+        for (auto it = read.keys.rbegin(); it != read.keys.rend(); ++it) {
+            if (it->key == key) {
+                std::cerr << it->word.line << ':';
+                break;
+            }
+        }
+        std::cerr << ' ' << message << std::endl;
+    };
+    return RunTraining(read.settings, warn);
 }
 
 }  // namespace
