@@ -2,9 +2,15 @@
 
 #include <CLI/CLI.hpp>
 
+#include <charconv>
 #include <cmath>
+#include <cstring>
 #include <iostream>
+#include <sstream>
+#include <unordered_map>
 
+#include "FileHandler/ParseTools.h"
+#include "MLP/Tool/Create.h"
 #include "MLP/Tool/DataSetOutput.h"
 #include "MLP/Tool/ToolCommands.h"
 #include "MLP/Tool/ToolSupport.h"
@@ -13,17 +19,41 @@ namespace synapsor {
 
 namespace {
 
-// Longest label or category word the data set and preparation syntax carries.
+// Longest word the data set and preparation syntax carries, as written (percent-encoded): the
+// tokenizer refuses longer words when the file is read back.
 constexpr std::size_t kMaxWord = 1000;
+// The largest magnitude that reads back finite from a data set file, whose values are written
+// with 15 significant digits: 1.7976931348623157e308 would be written as 1.79769313486232e+308.
+constexpr double kMaxWritable = 1.79769313486231e308;
+
+double Bits(std::uint64_t bits) {
+    double value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+std::uint64_t BitsOf(double value) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+
+// A value as the data set writer writes it: 15 significant digits and a blank.
+void AppendValue(std::string& line, double value) {
+    char text[32];
+    const std::to_chars_result r =
+        std::to_chars(text, text + sizeof text, value, std::chars_format::general, 15);
+    line.append(text, r.ptr);
+    line += ' ';
+}
 
 std::string Quoted(const std::string& text) {
-    return "\"" + text + "\"";
+    return QuotedForMessage(text);
 }
 
 std::string ColumnList(const CsvTable& table) {
     std::string list;
     for (const std::string& name : table.names)
-        list += (list.empty() ? "" : ", ") + name;
+        list += (list.empty() ? "" : ", ") + Quoted(name);
     return list;
 }
 
@@ -31,30 +61,56 @@ std::size_t Column(const CsvTable& table, const std::string& name) {
     const std::optional<std::size_t> index = table.Find(name);
     if (!index) {
         throw ToolError(table.file + ": no column " + Quoted(name) + " (the columns are " +
-                        ColumnList(table) + ")");
+                        ColumnList(table) + "; a column may also be given by its index from 0)");
     }
     return *index;
 }
 
-std::string Trimmed(const std::string& cell) {
+std::string_view Trimmed(std::string_view cell) {
     const std::size_t begin = cell.find_first_not_of(" \t");
-    if (begin == std::string::npos)
-        return std::string();
+    if (begin == std::string_view::npos)
+        return std::string_view();
     return cell.substr(begin, cell.find_last_not_of(" \t") - begin + 1);
 }
 
-// Where a table column goes: the preparation column it feeds.
+// A cell is kept as one double: the number, or a NaN whose payload says what else it held.
+constexpr std::uint64_t kNaN = 0x7FF8000000000000ULL;
+constexpr std::uint64_t kEmpty = 1, kNotNumber = 2, kTooLong = 3, kUnknown = 4, kCategory = 16;
+
+double Marked(std::uint64_t mark) {
+    return Bits(kNaN | mark);
+}
+std::uint64_t MarkOf(double cell) {
+    return BitsOf(cell) & ~kNaN;
+}
+
+// Where a table column goes: the preparation column it feeds, and what the pass saw in it.
 struct Use {
+    explicit Use(std::size_t column, PrepColumn prep = {})
+        : column(column), prep(std::move(prep)) {}
+
     std::size_t column;
     PrepColumn prep;
+    bool kindFixed = false;  // the options or the preparation gave the kind
+    bool numberSeen = false;
+    bool allNumbers = true;                                // every non-empty cell is a number
+    bool allIntegers = true;                               // every number is a whole number
+    bool overflow = false;                                 // more distinct texts than the limit
+    std::unordered_map<std::string, std::uint32_t> index;  // text to category number
+    std::vector<std::string> texts;                        // category number to text
+    std::string firstBad;      // the first non-number cell, quoted for a message
+    std::string firstUnknown;  // the first category the preparation does not know, quoted
 };
 
+}  // namespace
+
+// One pass over the rows keeps each used cell as a double; the rest works on that store.
 class Importer {
   public:
-    Importer(const CsvTable& table, const ImportOptions& options)
-        : table(table), options(options) {}
+    explicit Importer(const ImportOptions& options) : options(options) {}
 
-    ImportResult Run() {
+    void Header(const CsvTable& header) {
+        table = header;
         if (options.prep)
             Adopt(*options.prep);
         else
@@ -68,14 +124,56 @@ class Importer {
                     "the rows without their targets (new data) to label them");
             }
         }
+        for (const Use& use : uses) {
+            if (EncodeWord(use.prep.name).size() > kMaxWord) {
+                throw ToolError(table.file + ": the name of column " + std::to_string(use.column) +
+                                " is longer than " + std::to_string(kMaxWord) +
+                                " bytes as written in a preparation (a byte other than a letter, "
+                                "digit or one of . _ - takes three)");
+            }
+        }
+    }
+
+    void Row(std::vector<std::string>& fields, long record) {
+        records.push_back(record);
+        const std::size_t row = records.size() - 1;
+        bool problem = false;  // an earlier cell of this row makes it a missing-value row
+        for (Use& use : uses) {
+            const std::string& cell = fields[use.column];
+            const double value = Cell(use, cell, problem);
+            cells.push_back(value);
+        }
+        if (label) {
+            std::string word = EncodeWord(fields[*label]);
+            if (word.size() > kMaxWord) {
+                longLabels.push_back(row);
+                word.clear();
+            }
+            labels.push_back(std::move(word));
+        }
+    }
+
+    void Finish(ImportSummary& summary) {
+        for (Use& use : uses) {
+            if (!use.kindFixed)
+                use.prep.categorical = !use.numberSeen;
+            if (use.prep.categorical && use.overflow) {
+                throw ToolError(table.file + ": column " + Quoted(use.prep.name) +
+                                " holds more than " + std::to_string(options.maxCategories) +
+                                " different texts (a text column gives one value per category): "
+                                "leave it out with --drop, or raise --max-categories");
+            }
+            if (!use.kindFixed && !use.prep.categorical)
+                use.prep.scale = options.scale;
+        }
         const std::vector<std::size_t> rows = CheckedRows();
         if (rows.empty())
             throw ToolError(table.file + ": no rows left after dropping " +
-                            std::to_string(result.dropped) + " rows with missing values");
-        std::vector<std::size_t> order = rows;
+                            std::to_string(dropped) + " rows with missing values");
+        order = rows;
         if (options.shuffle)
             ShuffleRows(order, options.seed.value_or(0));
-        std::size_t cut = order.size();
+        cut = order.size();
         if (options.split < 1.0) {
             cut = SplitPoint(order.size(), options.split);
             if (cut == 0 || cut == order.size()) {
@@ -85,19 +183,115 @@ class Importer {
             }
         }
         const std::vector<std::size_t> train(order.begin(), order.begin() + cut);
-        const std::vector<std::size_t> test(order.begin() + cut, order.end());
         if (!options.prep)
             Fit(rows, train);
+        else
+            Renumber(rows, false);
+        ScaleCells();
         for (const Use& use : uses)
-            result.prep.columns.push_back(use.prep);
-        result.first = Build(train);
-        if (!test.empty())
-            result.second = Build(test);
-        return std::move(result);
+            summary.prep.columns.push_back(use.prep);
+        summary.dropped = dropped;
+        summary.rowsRead = static_cast<long>(records.size());
+        summary.rows[0] = static_cast<long>(cut);
+        summary.rows[1] = static_cast<long>(order.size() - cut);
+        summary.inputs = summary.prep.Inputs();
+        summary.outputs = summary.prep.Outputs();
+        summary.warnings.insert(summary.warnings.end(), warnings.begin(), warnings.end());
+        summary.labels = label.has_value();
     }
 
+    // Rows [begin, end) of the order as data set rows.
+    template <typename Emit>
+    void ForEachRow(std::size_t begin, std::size_t end, Emit&& emit) const {
+        int inputs = 0, outputs = 0;
+        for (const Use& use : uses)
+            (use.prep.role == ColumnRole::Input ? inputs : outputs) += use.prep.Width();
+        std::vector<double> in(static_cast<std::size_t>(inputs));
+        std::vector<double> out(static_cast<std::size_t>(outputs));
+        for (std::size_t k = begin; k < end; ++k) {
+            const std::size_t r = order[k];
+            std::size_t i = 0, o = 0;
+            for (std::size_t u = 0; u < uses.size(); ++u) {
+                const Use& use = uses[u];
+                std::vector<double>& values = use.prep.role == ColumnRole::Input ? in : out;
+                std::size_t& at = use.prep.role == ColumnRole::Input ? i : o;
+                const double cell = cells[r * uses.size() + u];
+                if (use.prep.categorical) {
+                    const std::uint64_t k = MarkOf(cell) - kCategory;
+                    for (int j = 0; j < use.prep.Width(); ++j)
+                        values[at++] = static_cast<std::uint64_t>(j) == k ? 1.0 : 0.0;
+                } else {
+                    values[at++] = cell;
+                }
+            }
+            emit(in, out, label ? &labels[r] : nullptr);
+        }
+    }
+
+    std::size_t Cut() const { return cut; }
+    std::size_t Count() const { return order.size(); }
+
   private:
-    // The columns and their roles from the options; kinds from the cells.
+    double Cell(Use& use, const std::string& cell, bool& problem) {
+        const std::string_view text = Trimmed(cell);
+        if (text.empty()) {
+            problem = true;
+            return Marked(kEmpty);
+        }
+        if (!use.prep.categorical || !use.kindFixed) {
+            if (const std::optional<double> number = ParseCell(text)) {
+                use.numberSeen = true;
+                if (*number != std::floor(*number))
+                    use.allIntegers = false;
+                if (!use.kindFixed || !use.prep.categorical)
+                    return *number;
+            }
+        }
+        if (use.prep.categorical && use.kindFixed) {
+            if (use.allNumbers && !ParseCell(text))
+                use.allNumbers = false;
+        } else {
+            use.allNumbers = false;
+            if (use.firstBad.empty())
+                use.firstBad = Quoted(cell);
+            if (options.prep || use.numberSeen) {
+                // A number column of a preparation, or a column known to hold numbers.
+                problem = true;
+                return Marked(kNotNumber);
+            }
+        }
+        if (EncodeWord(text).size() > kMaxWord)
+            return Marked(kTooLong);
+        if (options.prep) {
+            const int k = use.prep.CategoryIndex(text);
+            if (k >= 0)
+                return Marked(kCategory + static_cast<std::uint64_t>(k));
+            if (use.firstUnknown.empty() && !problem)
+                use.firstUnknown = Quoted(std::string(text));
+            return Marked(kUnknown);
+        }
+        return Marked(kCategory + Intern(use, text));
+    }
+
+    std::uint64_t Intern(Use& use, std::string_view text) {
+        if (use.overflow)
+            return 0;
+        const auto [at, added] =
+            use.index.emplace(std::string(text), static_cast<std::uint32_t>(use.texts.size()));
+        if (added) {
+            if (use.texts.size() >= options.maxCategories) {
+                // Counting stops here: the column is refused if it ends up a text column.
+                use.overflow = true;
+                use.index.clear();
+                use.texts.clear();
+                return 0;
+            }
+            use.texts.push_back(at->first);
+        }
+        return at->second;
+    }
+
+    // The columns and their roles from the options; kinds are decided after the pass.
     void Choose() {
         std::vector<bool> taken(table.names.size(), false);
         auto take = [&](const std::string& name, const char* why) {
@@ -110,17 +304,19 @@ class Importer {
         };
         std::vector<Use> targets;
         if (!options.classes.empty()) {
-            Use use{take(options.classes, "--classes"), {}};
+            Use use(take(options.classes, "--classes"));
             use.prep.role = ColumnRole::Target;
             use.prep.categorical = true;
-            targets.push_back(use);
+            use.kindFixed = true;
+            targets.push_back(std::move(use));
         }
         for (const std::string& name : options.targets) {
-            Use use{take(name, "--targets"), {}};
+            Use use(take(name, "--targets"));
             use.prep.role = ColumnRole::Target;
             use.prep.scale =
                 options.scale == ColumnScale::None ? ColumnScale::None : ColumnScale::MinMax;
-            targets.push_back(use);
+            use.kindFixed = true;
+            targets.push_back(std::move(use));
         }
         if (!options.label.empty())
             take(options.label, "--label");
@@ -138,14 +334,10 @@ class Importer {
         }
         if (inputs.empty())
             throw ToolError(table.file + ": no input columns are left");
-        for (const std::size_t c : inputs) {
-            Use use{c, {}};
-            use.prep.categorical = !AnyNumber(c);
-            use.prep.scale = use.prep.categorical ? ColumnScale::None : options.scale;
-            uses.push_back(use);
-        }
+        for (const std::size_t c : inputs)
+            uses.emplace_back(c);
         for (Use& use : targets)
-            uses.push_back(use);
+            uses.push_back(std::move(use));
         for (Use& use : uses)
             use.prep.name = table.names[use.column];
         withTargets = !targets.empty();
@@ -156,11 +348,7 @@ class Importer {
         std::size_t targets = 0, found = 0;
         std::string missingTarget;
         for (const PrepColumn& column : prep.columns) {
-            std::optional<std::size_t> c;
-            for (std::size_t i = 0; i < table.names.size() && !c; ++i) {
-                if (table.names[i] == column.name)
-                    c = i;
-            }
+            const std::optional<std::size_t> c = table.Find(column.name);
             bool dropped = false;
             for (const std::string& name : options.drop)
                 dropped = dropped || name == column.name;
@@ -175,7 +363,9 @@ class Importer {
                 throw ToolError(table.file + ": no column " + Quoted(column.name) +
                                 ", an input of the preparation " + options.prepFile);
             }
-            uses.push_back(Use{*c, column});
+            Use use(*c, column);
+            use.kindFixed = true;
+            uses.push_back(std::move(use));
         }
         if (found != 0 && found != targets) {
             throw ToolError(table.file + ": the target column " + Quoted(missingTarget) +
@@ -185,74 +375,91 @@ class Importer {
         withTargets = found != 0;
     }
 
-    bool AnyNumber(std::size_t c) const {
-        for (const auto& row : table.rows) {
-            if (ParseCell(row[c]))
-                return true;
-        }
-        return false;
-    }
-
     // The rows whose used cells all hold what their columns need; bad rows are refused or
     // dropped. An unknown category is always an error: no preparation can place it.
     std::vector<std::size_t> CheckedRows() {
         std::vector<std::size_t> rows;
-        for (std::size_t r = 0; r < table.rows.size(); ++r) {
+        std::size_t nextLong = 0;
+        for (std::size_t r = 0; r < records.size(); ++r) {
             bool good = true;
-            for (const Use& use : uses) {
-                const std::string& cell = table.rows[r][use.column];
+            for (std::size_t u = 0; u < uses.size(); ++u) {
+                const Use& use = uses[u];
+                const double cell = cells[r * uses.size() + u];
                 std::string problem;
                 if (use.prep.categorical) {
-                    const std::string category = Trimmed(cell);
-                    if (category.empty()) {
+                    const std::uint64_t mark = MarkOf(cell);
+                    if (mark == kEmpty) {
                         problem = "the cell is empty";
-                    } else if (category.size() > kMaxWord) {
-                        Fail(r, use,
-                             "the category is longer than " + std::to_string(kMaxWord) + " bytes");
-                    } else if (options.prep && use.prep.CategoryIndex(category) < 0) {
-                        Fail(r, use,
-                             "category " + Quoted(category) +
+                    } else if (mark == kTooLong) {
+                        Fail(r, use.column,
+                             "the category is longer than " + std::to_string(kMaxWord) +
+                                 " bytes as written in a data set (a byte other than a letter, "
+                                 "digit or one of . _ - takes three)");
+                    } else if (mark == kUnknown) {
+                        Fail(r, use.column,
+                             "category " + use.firstUnknown +
                                  " does not occur in the preparation " + options.prepFile);
                     }
-                } else if (!ParseCell(cell)) {
-                    problem = Trimmed(cell).empty() ? std::string("the cell is empty")
-                                                    : Quoted(cell) + " is not a finite number";
+                } else if (!std::isfinite(cell)) {
+                    problem = MarkOf(cell) == kEmpty ? std::string("the cell is empty")
+                                                     : use.firstBad + " is not a finite number";
                 }
                 if (!problem.empty()) {
                     if (!options.dropMissing)
-                        Fail(r, use, problem + " (--missing drop drops such rows)");
+                        Fail(r, use.column, problem + MissingHint());
                     good = false;
                     break;
                 }
             }
-            if (label && table.rows[r][*label].size() > kMaxWord)
-                Fail(r, Use{*label, {}},
-                     "the label is longer than " + std::to_string(kMaxWord) + " bytes");
+            if (nextLong < longLabels.size() && longLabels[nextLong] == r) {
+                ++nextLong;
+                Fail(r, *label,
+                     "the label is longer than " + std::to_string(kMaxWord) +
+                         " bytes as written in a data set (a byte other than a letter, digit or "
+                         "one of . _ - takes three)");
+            }
             if (good)
                 rows.push_back(r);
             else
-                ++result.dropped;
+                ++dropped;
         }
         return rows;
     }
 
+    // The hint on a missing value; none when dropping would leave no row.
+    std::string MissingHint() const { return " (--missing drop drops such rows)"; }
+
+    // Categories in order of first appearance in the kept rows: a category seen only in dropped
+    // rows is no category.
+    void Renumber(const std::vector<std::size_t>& rows, bool fitting) {
+        for (std::size_t u = 0; u < uses.size(); ++u) {
+            Use& use = uses[u];
+            if (!use.prep.categorical || !fitting)
+                continue;
+            std::vector<std::uint32_t> renumbered(use.texts.size(), ~0U);
+            for (const std::size_t r : rows) {
+                double& cell = cells[r * uses.size() + u];
+                const std::uint64_t k = MarkOf(cell) - kCategory;
+                if (renumbered[k] == ~0U) {
+                    renumbered[k] = static_cast<std::uint32_t>(use.prep.categories.size());
+                    use.prep.categories.push_back(use.texts[k]);
+                }
+                cell = Marked(kCategory + renumbered[k]);
+            }
+        }
+    }
+
     // Categories from every kept row in file order; scaling constants from the training rows.
     void Fit(const std::vector<std::size_t>& rows, const std::vector<std::size_t>& train) {
-        for (Use& use : uses) {
-            PrepColumn& p = use.prep;
-            if (p.categorical) {
-                for (const std::size_t r : rows) {
-                    const std::string category = Trimmed(table.rows[r][use.column]);
-                    if (p.CategoryIndex(category) < 0)
-                        p.categories.push_back(category);
-                }
+        Renumber(rows, true);
+        for (std::size_t u = 0; u < uses.size(); ++u) {
+            PrepColumn& p = uses[u].prep;
+            if (p.categorical || p.scale == ColumnScale::None)
                 continue;
-            }
-            if (p.scale == ColumnScale::None)
-                continue;
+            auto value = [&](std::size_t r) { return cells[r * uses.size() + u]; };
             double lo = 0, hi = 0, sum = 0;
             for (std::size_t k = 0; k < train.size(); ++k) {
-                const double v = *ParseCell(table.rows[train[k]][use.column]);
+                const double v = value(train[k]);
                 lo = k == 0 ? v : std::min(lo, v);
                 hi = k == 0 ? v : std::max(hi, v);
                 sum += v;
@@ -264,64 +471,171 @@ class Importer {
                 const double mean = sum / static_cast<double>(train.size());
                 double squares = 0;
                 for (const std::size_t r : train) {
-                    const double d = *ParseCell(table.rows[r][use.column]) - mean;
+                    const double d = value(r) - mean;
                     squares += d * d;
                 }
                 p.first = mean;
                 p.second = std::sqrt(squares / static_cast<double>(train.size()));
             }
+            // A range or deviation beyond the doubles scales every value to 0 or nan.
+            if (!std::isfinite(p.second - p.first) || !std::isfinite(p.second)) {
+                throw ToolError(table.file + ": column " + Quoted(p.name) +
+                                " cannot be scaled with --scale " + ScaleName(p.scale) +
+                                ": its values, from " + FormatNumber(lo) + " to " +
+                                FormatNumber(hi) + ", lie too far apart");
+            }
             if (lo == hi) {
-                result.warnings.push_back(
+                warnings.push_back(
                     "column " + Quoted(p.name) + " is constant (" + FormatNumber(lo) + ") in the " +
                     (train.size() < rows.size() ? "training " : "") + "rows and is mapped to 0");
             }
         }
     }
 
-    std::unique_ptr<Data> Build(const std::vector<std::size_t>& rows) {
-        int inputs = 0, outputs = 0;
-        for (const Use& use : uses)
-            (use.prep.role == ColumnRole::Input ? inputs : outputs) += use.prep.Width();
-        auto data = std::make_unique<Data>(static_cast<int>(rows.size()), inputs, outputs,
-                                           label.has_value());
-        std::vector<double> in(static_cast<std::size_t>(inputs));
-        std::vector<double> out(static_cast<std::size_t>(outputs));
-        for (const std::size_t r : rows) {
-            std::size_t i = 0, o = 0;
-            for (const Use& use : uses) {
-                std::vector<double>& values = use.prep.role == ColumnRole::Input ? in : out;
-                std::size_t& at = use.prep.role == ColumnRole::Input ? i : o;
-                const std::string& cell = table.rows[r][use.column];
-                if (use.prep.categorical) {
-                    const int k = use.prep.CategoryIndex(Trimmed(cell));
-                    for (int j = 0; j < use.prep.Width(); ++j)
-                        values[at++] = j == k ? 1.0 : 0.0;
-                } else {
-                    values[at++] = use.prep.Scale(*ParseCell(cell));
+    // The scaled values in place of the numbers; a value that cannot be written is an error.
+    void ScaleCells() {
+        for (std::size_t r : order) {
+            for (std::size_t u = 0; u < uses.size(); ++u) {
+                const PrepColumn& p = uses[u].prep;
+                if (p.categorical)
+                    continue;
+                double& cell = cells[r * uses.size() + u];
+                const double scaled = p.Scale(cell);
+                if (!(std::fabs(scaled) <= kMaxWritable)) {
+                    Fail(r, uses[u].column,
+                         "the value " + FormatNumber(cell) +
+                             (p.scale == ColumnScale::None
+                                  ? std::string()
+                                  : " scales to " + FormatNumber(scaled) + ", which") +
+                             " is beyond what a data set file holds (1.79769313486231e+308)");
                 }
+                cell = scaled;
             }
-            TLabelList labels;
-            if (label)
-                labels.AddLabel(EncodeWord(table.rows[r][*label]).c_str(), 1.0);
-            data->AppendRow(in.data(), out.data(), label ? &labels : nullptr);
         }
-        return data;
     }
 
-    [[noreturn]] void Fail(std::size_t row, const Use& use, const std::string& message) const {
-        throw ToolError(table.file + ", row " + std::to_string(table.records[row]) + ", column " +
-                        table.names[use.column] + ": " + message);
+    [[noreturn]] void Fail(std::size_t row, std::size_t column, const std::string& message) const {
+        throw ToolError(table.file + ", row " + std::to_string(records[row]) + ", column " +
+                        Quoted(table.names[column]) + ": " + message);
     }
 
-    const CsvTable& table;
     const ImportOptions& options;
+    CsvTable table;         // the header only
     std::vector<Use> uses;  // inputs first, then targets, each in data set order
     std::optional<std::size_t> label;
     bool withTargets = false;
-    ImportResult result;
+    std::vector<long> records;            // per row read: its record number
+    std::vector<double> cells;            // per row read: one per use
+    std::vector<std::string> labels;      // per row read, encoded, when a label column is used
+    std::vector<std::size_t> longLabels;  // rows whose label is too long, ascending
+    std::vector<std::size_t> order;       // kept rows in data set order: the first part, the second
+    std::size_t cut = 0;
+    long dropped = 0;
+    std::vector<std::string> warnings;
 };
 
-}  // namespace
+ImportedTable::ImportedTable(const ImportOptions& options)
+    : impl(std::make_unique<Importer>(options)) {}
+ImportedTable::~ImportedTable() = default;
+ImportedTable::ImportedTable(ImportedTable&&) noexcept = default;
+
+void ImportedTable::Header(const CsvTable& header) {
+    impl->Header(header);
+}
+void ImportedTable::Row(std::vector<std::string>& fields, long record) {
+    impl->Row(fields, record);
+}
+void ImportedTable::Finish() {
+    impl->Finish(summary);
+}
+
+std::unique_ptr<Data> ImportedTable::BuildData(int part) const {
+    const std::size_t begin = part == 0 ? 0 : impl->Cut();
+    const std::size_t end = part == 0 ? impl->Cut() : impl->Count();
+    auto data = std::make_unique<Data>(static_cast<int>(end - begin), summary.inputs,
+                                       summary.outputs, summary.labels);
+    impl->ForEachRow(begin, end,
+                     [&](const std::vector<double>& in, const std::vector<double>& out,
+                         const std::string* word) {
+                         TLabelList labels;
+                         if (word)
+                             labels.AddLabel(word->c_str(), 1.0);
+                         data->AppendRow(in.data(), out.data(), word ? &labels : nullptr);
+                     });
+    return data;
+}
+
+void ImportedTable::WriteDataSet(std::ostream& out, int part) const {
+    const std::size_t begin = part == 0 ? 0 : impl->Cut();
+    const std::size_t end = part == 0 ? impl->Cut() : impl->Count();
+    FileTools tools;
+    // The layout FileTools::WriteDataSetFile gives a data set with no second part.
+    tools.WriteFormatVersion(out);
+    tools.WriteBlockStart(out, "DataSet");
+    tools.WriteIntegerStatement(out, "Rows", static_cast<std::int32_t>(end - begin));
+    tools.WriteIntegerStatement(out, "Inputs", summary.inputs);
+    if (summary.labels)
+        tools.WriteStringStatement(out, "ExpectedOutputs", "Labels");
+    else
+        tools.WriteIntegerStatement(out, "ExpectedOutputs", summary.outputs);
+    tools.WriteIntegerStatement(out, "GeneratedOutputs", 0);
+    tools.WriteIntegerStatement(out, "Error", 0);
+    out.put('\n');
+    tools.WriteBlockStart(out, "Data");
+    std::string line;
+    impl->ForEachRow(begin, end,
+                     [&](const std::vector<double>& in, const std::vector<double>& values,
+                         const std::string* word) {
+                         line.clear();
+                         for (const double v : in)
+                             AppendValue(line, v);
+                         line += "  ";
+                         for (const double v : values)
+                             AppendValue(line, v);
+                         if (word) {
+                             TLabelList labels;
+                             labels.AddLabel(word->c_str(), 1.0);
+                             std::ostringstream text;
+                             tools.WriteLabelList(text, &labels);
+                             line += text.str();
+                         }
+                         line += '\n';
+                         out.write(line.data(), static_cast<std::streamsize>(line.size()));
+                     });
+    tools.WriteEndTag(out, "Data");
+    out.put('\n');
+    tools.WriteEndTag(out, "DataSet");
+    if (!out)
+        throw ToolError("cannot write the data set");
+}
+
+ImportedTable ImportCsv(const std::string& file, const CsvOptions& csv,
+                        const ImportOptions& options, std::istream& stdinStream) {
+    ImportedTable imported(options);
+    ReadCsvRecords(
+        file, csv, stdinStream, [&](const CsvTable& header) { imported.Header(header); },
+        [&](std::vector<std::string>& fields, long record) { imported.Row(fields, record); });
+    imported.Finish();
+    return imported;
+}
+
+ImportResult Import(const CsvTable& table, const ImportOptions& options) {
+    ImportedTable imported(options);
+    imported.Header(table);
+    for (std::size_t r = 0; r < table.rows.size(); ++r) {
+        std::vector<std::string> fields = table.rows[r];
+        imported.Row(fields, table.records[r]);
+    }
+    imported.Finish();
+    ImportResult result;
+    result.prep = imported.summary.prep;
+    result.dropped = imported.summary.dropped;
+    result.warnings = imported.summary.warnings;
+    result.first = imported.BuildData(0);
+    if (imported.summary.rows[1] > 0)
+        result.second = imported.BuildData(1);
+    return result;
+}
 
 std::uint64_t UniformIndex(std::mt19937_64& rng, std::uint64_t bound) {
     // The largest multiple of bound that fits: values from it up would favour small indices.
@@ -344,10 +658,6 @@ std::size_t SplitPoint(std::size_t rows, double share) {
     return static_cast<std::size_t>(std::floor(share * static_cast<double>(rows) + 0.5));
 }
 
-ImportResult Import(const CsvTable& table, const ImportOptions& options) {
-    return Importer(table, options).Run();
-}
-
 namespace {
 
 struct ImportCommand {
@@ -360,7 +670,7 @@ struct ImportCommand {
     std::string missing = "refuse";
     std::string delimiter;
     bool noHeader = false;
-    std::uint64_t seed = 0;
+    std::string seed;
     ImportOptions options;
 };
 
@@ -381,7 +691,7 @@ void RunImportCommand(ImportCommand& cmd, const CLI::App& sub) {
                                           : ColumnScale::MinMax;
     options.dropMissing = cmd.missing == "drop";
     if (sub.count("--seed") > 0)
-        options.seed = cmd.seed;
+        options.seed = ParseSeed(cmd.seed);
     if (options.shuffle && !options.seed) {
         options.seed = std::random_device{}() * 4294967296ULL + std::random_device{}();
         std::cerr << "synapsor-tool: shuffled with seed " << *options.seed << " (give --seed "
@@ -396,27 +706,30 @@ void RunImportCommand(ImportCommand& cmd, const CLI::App& sub) {
     CsvOptions csv;
     csv.delimiter = DelimiterOption(cmd.delimiter);
     csv.header = !cmd.noHeader;
-    const CsvTable table = ReadCsvFile(cmd.csv, csv, std::cin);
-    const ImportResult result = Import(table, options);
+    const ImportedTable imported = ImportCsv(cmd.csv, csv, options, std::cin);
+    const ImportSummary& result = imported.summary;
     for (const std::string& warning : result.warnings)
         std::cerr << "synapsor-tool: warning: " << warning << std::endl;
     if (result.dropped > 0) {
-        std::cerr << "synapsor-tool: dropped " << result.dropped << " of " << table.rows.size()
+        std::cerr << "synapsor-tool: dropped " << result.dropped << " of " << result.rowsRead
                   << " rows with a missing or non-numeric value" << std::endl;
     }
     if (!cmd.prepOut.empty()) {
         WriteToolOutput(cmd.prepOut, "preparation file", std::cout,
                         [&](std::ostream& out) { WritePreparation(out, result.prep); });
     }
-    WriteDataSetOutput(cmd.output, result.first.get(), nullptr, std::cout);
-    if (result.second)
-        WriteDataSetOutput(cmd.testOut, result.second.get(), nullptr, std::cout);
-    std::cerr << "synapsor-tool: " << result.first->MbrNdxDataRows << " rows to "
+    WriteToolOutput(cmd.output, "data set file", std::cout,
+                    [&](std::ostream& out) { imported.WriteDataSet(out, 0); });
+    if (result.rows[1] > 0) {
+        WriteToolOutput(cmd.testOut, "data set file", std::cout,
+                        [&](std::ostream& out) { imported.WriteDataSet(out, 1); });
+    }
+    std::cerr << "synapsor-tool: " << result.rows[0] << " rows to "
               << (cmd.output == "-" ? "standard output" : cmd.output);
-    if (result.second)
-        std::cerr << ", " << result.second->MbrNdxDataRows << " rows to " << cmd.testOut;
-    std::cerr << "; " << result.first->MbrNdxInputs << " inputs, " << result.first->MbrNdxOutputs
-              << " outputs per row" << std::endl;
+    if (result.rows[1] > 0)
+        std::cerr << ", " << result.rows[1] << " rows to " << cmd.testOut;
+    std::cerr << "; " << result.inputs << " inputs, " << result.outputs << " outputs per row"
+              << std::endl;
 }
 
 }  // namespace
@@ -449,7 +762,8 @@ void AddImportCommand(CLI::App& app) {
     split->needs(testOut);
     testOut->needs(split);
     sub->add_flag("--shuffle", cmd->options.shuffle, "shuffle the rows before the split");
-    sub->add_option("--seed", cmd->seed, "seed of the shuffle (the same on every machine)")
+    sub->add_option("--seed", cmd->seed,
+                    "seed of the shuffle, 0 to 2^64 - 1 (the same on every machine)")
         ->needs(sub->get_option("--shuffle"));
     sub->add_option("--prep-out", cmd->prepOut, "save the preparation to this file");
     auto* prep = sub->add_option("--prep", cmd->prepIn, "apply a saved preparation");
@@ -458,6 +772,9 @@ void AddImportCommand(CLI::App& app) {
     sub->add_option("--label", cmd->options.label, "column carried as each row's label");
     sub->add_option("--delimiter", cmd->delimiter, "field delimiter (default: detected)");
     sub->add_flag("--no-header", cmd->noHeader, "the first row is data; columns are 0, 1, ...");
+    sub->add_option("--max-categories", cmd->options.maxCategories,
+                    "most different texts a text column may hold (default 1000)")
+        ->check(CLI::PositiveNumber);
     sub->add_option("--missing", cmd->missing, "rows with missing values: refuse or drop")
         ->check(CLI::IsMember({"refuse", "drop"}));
     sub->callback([cmd, sub]() { RunImportCommand(*cmd, *sub); });
