@@ -2,6 +2,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -98,6 +100,8 @@ struct Use {
     bool overflow = false;                                 // more distinct texts than the limit
     std::unordered_map<std::string, std::uint32_t> index;  // text to category number
     std::vector<std::string> texts;                        // category number to text
+    long commaNumbers = 0;     // non-number cells that read as numbers with a decimal comma
+    long otherTexts = 0;       // the other non-number, non-empty cells
     std::string firstBad;      // the first non-number cell, quoted for a message
     std::string firstUnknown;  // the first category the preparation does not know, quoted
 };
@@ -111,6 +115,11 @@ class Importer {
 
     void Header(const CsvTable& header) {
         table = header;
+        if (options.decimalComma && header.delimiter == ',') {
+            throw ToolError(header.file +
+                            ": --decimal-comma reads \",\" as the decimal point, but \",\" "
+                            "separates the fields (give --delimiter)");
+        }
         if (options.prep)
             Adopt(*options.prep);
         else
@@ -167,9 +176,17 @@ class Importer {
                 use.prep.scale = options.scale;
         }
         const std::vector<std::size_t> rows = CheckedRows();
-        if (rows.empty())
+        if (rows.empty()) {
+            std::string hint;
+            for (const Use& use : uses) {
+                if (hint.empty() && !use.prep.categorical && use.numberSeen == false &&
+                    use.prep.role == ColumnRole::Target && !options.prep)
+                    hint = " (the --targets column " + Quoted(use.prep.name) + " holds no number" +
+                           ClassesHint(use) + ")";
+            }
             throw ToolError(table.file + ": no rows left after dropping " +
-                            std::to_string(dropped) + " rows with missing values");
+                            std::to_string(dropped) + " rows with missing values" + hint);
+        }
         order = rows;
         if (options.shuffle)
             ShuffleRows(order, options.seed.value_or(0));
@@ -183,10 +200,11 @@ class Importer {
             }
         }
         const std::vector<std::size_t> train(order.begin(), order.begin() + cut);
-        if (!options.prep)
+        if (!options.prep) {
             Fit(rows, train);
-        else
-            Renumber(rows, false);
+            WarnAboutColumns(rows.size());
+        }
+        WarnAboutSplit();
         ScaleCells();
         for (const Use& use : uses)
             summary.prep.columns.push_back(use.prep);
@@ -239,19 +257,19 @@ class Importer {
             return Marked(kEmpty);
         }
         if (!use.prep.categorical || !use.kindFixed) {
-            if (const std::optional<double> number = ParseCell(text)) {
+            if (const std::optional<double> number = Number(text)) {
                 use.numberSeen = true;
                 if (*number != std::floor(*number))
                     use.allIntegers = false;
-                if (!use.kindFixed || !use.prep.categorical)
-                    return *number;
+                return *number;
             }
         }
         if (use.prep.categorical && use.kindFixed) {
-            if (use.allNumbers && !ParseCell(text))
+            if (use.allNumbers && !Number(text))
                 use.allNumbers = false;
         } else {
             use.allNumbers = false;
+            ++(CommaNumber(text) ? use.commaNumbers : use.otherTexts);
             if (use.firstBad.empty())
                 use.firstBad = Quoted(cell);
             if (options.prep || use.numberSeen) {
@@ -271,6 +289,31 @@ class Importer {
             return Marked(kUnknown);
         }
         return Marked(kCategory + Intern(use, text));
+    }
+
+    // A cell as a number, with "," read as the decimal point under --decimal-comma.
+    std::optional<double> Number(std::string_view text) const {
+        if (!options.decimalComma || text.find(',') == std::string_view::npos)
+            return ParseCell(text);
+        std::string dotted(text);
+        for (char& c : dotted) {
+            if (c == ',')
+                c = '.';
+        }
+        return ParseCell(dotted);
+    }
+
+    // "12,5": a number written with a decimal comma (one comma, digits on both sides).
+    static bool CommaNumber(std::string_view text) {
+        const std::size_t comma = text.find(',');
+        if (comma == std::string_view::npos || comma == 0 || comma + 1 == text.size() ||
+            text.find(',', comma + 1) != std::string_view::npos ||
+            !std::isdigit(static_cast<unsigned char>(text[comma - 1])) ||
+            !std::isdigit(static_cast<unsigned char>(text[comma + 1])))
+            return false;
+        std::string dotted(text);
+        dotted[comma] = '.';
+        return ParseCell(dotted).has_value();
     }
 
     std::uint64_t Intern(Use& use, std::string_view text) {
@@ -406,7 +449,7 @@ class Importer {
                 }
                 if (!problem.empty()) {
                     if (!options.dropMissing)
-                        Fail(r, use.column, problem + MissingHint());
+                        Fail(r, use.column, problem + MissingHint(use));
                     good = false;
                     break;
                 }
@@ -426,8 +469,23 @@ class Importer {
         return rows;
     }
 
-    // The hint on a missing value; none when dropping would leave no row.
-    std::string MissingHint() const { return " (--missing drop drops such rows)"; }
+    // The hint on a missing value: dropping such rows does not help when the column holds no
+    // number at all, or numbers with a decimal comma.
+    std::string MissingHint(const Use& use) const {
+        if (use.commaNumbers > 0 && use.otherTexts == 0 && !options.decimalComma)
+            return " (numbers with a decimal comma? give --decimal-comma)";
+        if (!use.numberSeen && use.prep.role == ColumnRole::Target && !options.prep)
+            return " (the --targets column holds no number" + ClassesHint(use) + ")";
+        return " (--missing drop drops such rows)";
+    }
+
+    // For a target column of texts: the suggestion to make it a class column.
+    std::string ClassesHint(const Use& use) const {
+        std::string hint;
+        if (use.texts.size() == 2)
+            hint = ", only " + Quoted(use.texts[0]) + " and " + Quoted(use.texts[1]);
+        return hint + "; for classes give --classes " + use.prep.name;
+    }
 
     // Categories in order of first appearance in the kept rows: a category seen only in dropped
     // rows is no category.
@@ -491,6 +549,101 @@ class Importer {
             }
         }
     }
+
+    // Columns that import as asked but rarely train well: each gets one line, the run goes on.
+    void WarnAboutColumns(std::size_t rows) {
+        for (std::size_t u = 0; u < uses.size(); ++u) {
+            const Use& use = uses[u];
+            const PrepColumn& p = use.prep;
+            const std::string name = Quoted(p.name);
+            const std::string categories = std::to_string(p.categories.size());
+            if (p.categorical && !use.kindFixed && use.commaNumbers > 0 && use.otherTexts == 0) {
+                Warn("column " + name + " holds numbers with a decimal comma (" + use.firstBad +
+                     "), read as text; give --decimal-comma to read them as numbers");
+            } else if (p.categorical && p.role == ColumnRole::Input &&
+                       (p.categories.size() > 20 ||
+                        (p.categories.size() > 2 && p.categories.size() * 10 > rows))) {
+                Warn("column " + name + " has " + categories + " categories in " +
+                     std::to_string(rows) +
+                     " rows, one input each; free text or names train poorly (leave it out with "
+                     "--drop " +
+                     p.name + ")");
+            } else if (p.categorical && p.role == ColumnRole::Target && use.allNumbers &&
+                       p.categories.size() > 20) {
+                Warn("the --classes column " + name + " holds " + categories +
+                     " different numbers, one output each; for a quantity give --targets " +
+                     p.name);
+            } else if (!p.categorical && p.role == ColumnRole::Input && use.allIntegers &&
+                       rows >= 10 && AllDistinct(u)) {
+                Warn("column " + name +
+                     " holds a different whole number in every row, like an id (leave it out "
+                     "with --drop " +
+                     p.name + ")");
+            }
+        }
+    }
+
+    bool AllDistinct(std::size_t u) const {
+        std::vector<double> values;
+        values.reserve(order.size());
+        for (const std::size_t r : order)
+            values.push_back(cells[r * uses.size() + u]);
+        std::sort(values.begin(), values.end());
+        return std::adjacent_find(values.begin(), values.end()) == values.end();
+    }
+
+    // A split of the rows as they come: a class missing from one part, or rows in the order of
+    // their class or target, make a test of rows unlike the training rows.
+    void WarnAboutSplit() {
+        if (options.shuffle || cut == order.size() || !withTargets)
+            return;
+        for (std::size_t u = 0; u < uses.size(); ++u) {
+            const PrepColumn& p = uses[u].prep;
+            if (p.role != ColumnRole::Target)
+                continue;
+            auto cell = [&](std::size_t k) { return cells[order[k] * uses.size() + u]; };
+            if (p.categorical) {
+                std::vector<char> inFirst(p.categories.size(), 0), inSecond(inFirst);
+                for (std::size_t k = 0; k < order.size(); ++k)
+                    (k < cut ? inFirst : inSecond)[MarkOf(cell(k)) - kCategory] = 1;
+                for (std::size_t c = 0; c < p.categories.size(); ++c) {
+                    if (inFirst[c] && inSecond[c])
+                        continue;
+                    Warn("the split without --shuffle leaves the class " + Quoted(p.categories[c]) +
+                         " out of the " + (inFirst[c] ? "test" : "training") +
+                         " rows; give --shuffle");
+                    return;
+                }
+            }
+            if (Sorted(p.categorical, cell)) {
+                Warn("the rows are in the order of " + Quoted(p.name) +
+                     " and split without --shuffle, so the two parts differ; give --shuffle");
+                return;
+            }
+        }
+    }
+
+    // Classes in runs of one class each, or numbers rising (or falling) all along.
+    template <typename Cell>
+    bool Sorted(bool categorical, Cell&& cell) const {
+        std::size_t changes = 0;
+        bool rising = true, falling = true;
+        for (std::size_t k = 1; k < order.size(); ++k) {
+            const double a = cell(k - 1), b = cell(k);
+            changes += BitsOf(a) != BitsOf(b);
+            rising = rising && !(b < a);
+            falling = falling && !(b > a);
+        }
+        if (categorical) {
+            std::size_t classes = 0;
+            for (std::size_t k = 0; k < order.size(); ++k)
+                classes = std::max<std::size_t>(classes, MarkOf(cell(k)) - kCategory + 1);
+            return classes > 1 && changes + 1 == classes;
+        }
+        return changes > 0 && (rising || falling);
+    }
+
+    void Warn(const std::string& message) { warnings.push_back(table.file + ": " + message); }
 
     // The scaled values in place of the numbers; a value that cannot be written is an error.
     void ScaleCells() {
@@ -772,6 +925,9 @@ void AddImportCommand(CLI::App& app) {
     sub->add_option("--label", cmd->options.label, "column carried as each row's label");
     sub->add_option("--delimiter", cmd->delimiter, "field delimiter (default: detected)");
     sub->add_flag("--no-header", cmd->noHeader, "the first row is data; columns are 0, 1, ...");
+    sub->add_flag(
+        "--decimal-comma", cmd->options.decimalComma,
+        "read \",\" in number cells as the decimal point (the delimiter may not be \",\")");
     sub->add_option("--max-categories", cmd->options.maxCategories,
                     "most different texts a text column may hold (default 1000)")
         ->check(CLI::PositiveNumber);
