@@ -489,10 +489,10 @@ class Importer {
 
     // Categories in order of first appearance in the kept rows: a category seen only in dropped
     // rows is no category.
-    void Renumber(const std::vector<std::size_t>& rows, bool fitting) {
+    void Renumber(const std::vector<std::size_t>& rows) {
         for (std::size_t u = 0; u < uses.size(); ++u) {
             Use& use = uses[u];
-            if (!use.prep.categorical || !fitting)
+            if (!use.prep.categorical)
                 continue;
             std::vector<std::uint32_t> renumbered(use.texts.size(), ~0U);
             for (const std::size_t r : rows) {
@@ -509,7 +509,7 @@ class Importer {
 
     // Categories from every kept row in file order; scaling constants from the training rows.
     void Fit(const std::vector<std::size_t>& rows, const std::vector<std::size_t>& train) {
-        Renumber(rows, true);
+        Renumber(rows);
         for (std::size_t u = 0; u < uses.size(); ++u) {
             PrepColumn& p = uses[u].prep;
             if (p.categorical || p.scale == ColumnScale::None)
@@ -615,7 +615,8 @@ class Importer {
                     return;
                 }
             }
-            if (Sorted(p.categorical, cell)) {
+            // Rows grouped by class always leave the first class out of the test rows (above).
+            if (!p.categorical && Rising(cell)) {
                 Warn("the rows are in the order of " + Quoted(p.name) +
                      " and split without --shuffle, so the two parts differ; give --shuffle");
                 return;
@@ -623,24 +624,17 @@ class Importer {
         }
     }
 
-    // Classes in runs of one class each, or numbers rising (or falling) all along.
+    // Numbers rising (or falling) all along the rows.
     template <typename Cell>
-    bool Sorted(bool categorical, Cell&& cell) const {
-        std::size_t changes = 0;
-        bool rising = true, falling = true;
+    bool Rising(Cell&& cell) const {
+        bool changes = false, rising = true, falling = true;
         for (std::size_t k = 1; k < order.size(); ++k) {
             const double a = cell(k - 1), b = cell(k);
-            changes += BitsOf(a) != BitsOf(b);
+            changes = changes || a != b;
             rising = rising && !(b < a);
             falling = falling && !(b > a);
         }
-        if (categorical) {
-            std::size_t classes = 0;
-            for (std::size_t k = 0; k < order.size(); ++k)
-                classes = std::max<std::size_t>(classes, MarkOf(cell(k)) - kCategory + 1);
-            return classes > 1 && changes + 1 == classes;
-        }
-        return changes > 0 && (rising || falling);
+        return changes && (rising || falling);
     }
 
     void Warn(const std::string& message) { warnings.push_back(table.file + ": " + message); }
