@@ -133,6 +133,8 @@ class Importer {
                     "the rows without their targets (new data) to label them");
             }
         }
+        // About 8 MB per block.
+        blockRows = std::max<std::size_t>(1, (std::size_t{1} << 20) / uses.size());
         for (const Use& use : uses) {
             if (EncodeWord(use.prep.name).size() > kMaxWord) {
                 throw ToolError(table.file + ": the name of column " + std::to_string(use.column) +
@@ -146,12 +148,12 @@ class Importer {
     void Row(std::vector<std::string>& fields, long record) {
         records.push_back(record);
         const std::size_t row = records.size() - 1;
-        bool problem = false;  // an earlier cell of this row makes it a missing-value row
-        for (Use& use : uses) {
-            const std::string& cell = fields[use.column];
-            const double value = Cell(use, cell, problem);
-            cells.push_back(value);
-        }
+        bool problem = false;      // an earlier cell of this row makes it a missing-value row
+        if (row % blockRows == 0)  // not cleared: every cell is written before it is read
+            blocks.emplace_back(new double[blockRows * uses.size()]);
+        double* cells = &Cell(row, 0);
+        for (std::size_t u = 0; u < uses.size(); ++u)
+            cells[u] = Parse(uses[u], fields[uses[u].column], problem);
         if (label) {
             std::string word = EncodeWord(fields[*label]);
             if (word.size() > kMaxWord) {
@@ -233,7 +235,7 @@ class Importer {
                 const Use& use = uses[u];
                 std::vector<double>& values = use.prep.role == ColumnRole::Input ? in : out;
                 std::size_t& at = use.prep.role == ColumnRole::Input ? i : o;
-                const double cell = cells[r * uses.size() + u];
+                const double cell = Cell(r, u);
                 if (use.prep.categorical) {
                     const std::uint64_t k = MarkOf(cell) - kCategory;
                     for (int j = 0; j < use.prep.Width(); ++j)
@@ -250,7 +252,13 @@ class Importer {
     std::size_t Count() const { return order.size(); }
 
   private:
-    double Cell(Use& use, const std::string& cell, bool& problem) {
+    // The stored cell of row r and use u. Rows are kept in blocks that are never moved: a growing
+    // vector would copy the store each time it doubles.
+    double& Cell(std::size_t r, std::size_t u) const {
+        return blocks[r / blockRows][(r % blockRows) * uses.size() + u];
+    }
+
+    double Parse(Use& use, const std::string& cell, bool& problem) {
         const std::string_view text = Trimmed(cell);
         if (text.empty()) {
             problem = true;
@@ -427,7 +435,7 @@ class Importer {
             bool good = true;
             for (std::size_t u = 0; u < uses.size(); ++u) {
                 const Use& use = uses[u];
-                const double cell = cells[r * uses.size() + u];
+                const double cell = Cell(r, u);
                 std::string problem;
                 if (use.prep.categorical) {
                     const std::uint64_t mark = MarkOf(cell);
@@ -496,7 +504,7 @@ class Importer {
                 continue;
             std::vector<std::uint32_t> renumbered(use.texts.size(), ~0U);
             for (const std::size_t r : rows) {
-                double& cell = cells[r * uses.size() + u];
+                double& cell = Cell(r, u);
                 const std::uint64_t k = MarkOf(cell) - kCategory;
                 if (renumbered[k] == ~0U) {
                     renumbered[k] = static_cast<std::uint32_t>(use.prep.categories.size());
@@ -514,7 +522,7 @@ class Importer {
             PrepColumn& p = uses[u].prep;
             if (p.categorical || p.scale == ColumnScale::None)
                 continue;
-            auto value = [&](std::size_t r) { return cells[r * uses.size() + u]; };
+            auto value = [&](std::size_t r) { return Cell(r, u); };
             double lo = 0, hi = 0, sum = 0;
             for (std::size_t k = 0; k < train.size(); ++k) {
                 const double v = value(train[k]);
@@ -587,7 +595,7 @@ class Importer {
         std::vector<double> values;
         values.reserve(order.size());
         for (const std::size_t r : order)
-            values.push_back(cells[r * uses.size() + u]);
+            values.push_back(Cell(r, u));
         std::sort(values.begin(), values.end());
         return std::adjacent_find(values.begin(), values.end()) == values.end();
     }
@@ -601,7 +609,7 @@ class Importer {
             const PrepColumn& p = uses[u].prep;
             if (p.role != ColumnRole::Target)
                 continue;
-            auto cell = [&](std::size_t k) { return cells[order[k] * uses.size() + u]; };
+            auto cell = [&](std::size_t k) { return Cell(order[k], u); };
             if (p.categorical) {
                 std::vector<char> inFirst(p.categories.size(), 0), inSecond(inFirst);
                 for (std::size_t k = 0; k < order.size(); ++k)
@@ -646,7 +654,7 @@ class Importer {
                 const PrepColumn& p = uses[u].prep;
                 if (p.categorical)
                     continue;
-                double& cell = cells[r * uses.size() + u];
+                double& cell = Cell(r, u);
                 const double scaled = p.Scale(cell);
                 if (!(std::fabs(scaled) <= kMaxWritable)) {
                     Fail(r, uses[u].column,
@@ -671,8 +679,9 @@ class Importer {
     std::vector<Use> uses;  // inputs first, then targets, each in data set order
     std::optional<std::size_t> label;
     bool withTargets = false;
-    std::vector<long> records;            // per row read: its record number
-    std::vector<double> cells;            // per row read: one per use
+    std::vector<long> records;                      // per row read: its record number
+    std::vector<std::unique_ptr<double[]>> blocks;  // per row read: one double per use
+    std::size_t blockRows = 1;
     std::vector<std::string> labels;      // per row read, encoded, when a label column is used
     std::vector<std::size_t> longLabels;  // rows whose label is too long, ascending
     std::vector<std::size_t> order;       // kept rows in data set order: the first part, the second
