@@ -3,6 +3,10 @@
 // the whole-table path; and the command line end to end.
 #include <gtest/gtest.h>
 
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <random>
 #include <sstream>
 
 #include "MLP/Tool/CsvTable.h"
@@ -315,6 +319,55 @@ TEST(ImportChecks, StreamedDataSetIsTheWritersTextAndReadsBack) {
             EXPECT_EQ(LoadToolDataSet(dir.File("d.dat"))->MbrNdxDataRows,
                       imported.summary.rows[part]);
         }
+    }
+}
+
+// The fast writing of values gives the standard library's 15-digit text for every kind of double:
+// random bit patterns, scaled values, decimal ties, the edges of the layouts and of rounding.
+TEST(ImportChecks, ValuesWrittenAsTheDataSetWriterWritesThem) {
+    std::vector<double> values = {0.0,
+                                  -0.0,
+                                  1.0,
+                                  -1.0,
+                                  0.1,
+                                  1e-5,
+                                  1e-4,
+                                  9.5e-5,
+                                  1e15,
+                                  1e14,
+                                  1e-8,
+                                  0.5,
+                                  2.5,
+                                  0.125,
+                                  1e100,
+                                  5e-324,
+                                  999999999999999.5,
+                                  0.9999999999999995,
+                                  99999.99999999999,
+                                  2.2250738585072014e-308,
+                                  1.79769313486231e308,
+                                  123456789012345.67,
+                                  0.30000000000000004};
+    std::mt19937_64 rng(11);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (int i = 0; i < 300000; ++i) {
+        const std::uint64_t bits = rng();
+        double v;
+        std::memcpy(&v, &bits, sizeof v);
+        if (std::isfinite(v))
+            values.push_back(v);
+        values.push_back((unit(rng) * 1000 - 3) / 7);         // scaled values, 17 digits
+        values.push_back(std::round(unit(rng) * 1e6) / 1e3);  // few digits
+        values.push_back(std::ldexp(unit(rng), static_cast<int>(rng() % 80) - 40));
+        values.push_back(std::round(unit(rng) * 1e16) / 2 / 1e15);  // ties near 15 digits
+    }
+    for (const double v : values) {
+        char fast[40], standard[40];
+        const std::string a(fast, FormatValue15(fast, v));
+        const std::string b(
+            standard,
+            std::to_chars(standard, standard + 40, v, std::chars_format::general, 15).ptr);
+        ASSERT_EQ(a, b) << std::hexfloat << v;
     }
 }
 

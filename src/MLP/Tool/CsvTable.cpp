@@ -15,9 +15,6 @@ namespace synapsor {
 namespace {
 
 // libcsv trims blanks around unquoted fields; a tab is a blank only when it is not the delimiter.
-int IsBlank(unsigned char c) {
-    return c == ' ' || c == '\t';
-}
 int IsSpaceOnly(unsigned char c) {
     return c == ' ';
 }
@@ -141,7 +138,9 @@ void CsvReader::Start(std::string_view text) {
         throw std::bad_alloc();
     started = true;
     csv_set_delim(&state->parser, static_cast<unsigned char>(header.delimiter));
-    csv_set_space_func(&state->parser, header.delimiter == '\t' ? IsSpaceOnly : IsBlank);
+    // libcsv's own test (space or tab) is inlined; a function is called for every byte.
+    if (header.delimiter == '\t')
+        csv_set_space_func(&state->parser, IsSpaceOnly);
     state->fields.reader = this;
     state->fields.onRecord = [this](std::vector<std::string>& f) { OnRecord(f); };
     Parse(text);

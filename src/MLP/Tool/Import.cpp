@@ -39,12 +39,99 @@ std::uint64_t BitsOf(double value) {
     return bits;
 }
 
+}  // namespace
+
+char* FormatValue15(char* out, double value) {
+    // The library's text, for what the fast way does not cover.
+    const auto precise = [&] {
+        return std::to_chars(out, out + 32, value, std::chars_format::general, 15).ptr;
+    };
+    static const double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                     1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                     1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    const double a = std::fabs(value);
+    if (!std::isnormal(a) || a < 1e-8 || a >= 1e15)
+        return precise();
+    // The value times a power of ten (exact: 10^22 and below are doubles) lies in [1e14, 1e15]
+    // when exponent is the value's decimal exponent.
+    // The decimal exponent from the binary one (log10(2) = 0.30103); the loop corrects it by one.
+    int binary = 0;
+    std::frexp(a, &binary);
+    int exponent = static_cast<int>(std::floor((binary - 1) * 0.30102999566398120));
+    double scaled = 0.0;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (14 - exponent < 0 || 14 - exponent > 22)
+            return precise();
+        scaled = a * kPowers[14 - exponent];
+        if (scaled < 1e14)
+            --exponent;
+        else if (scaled > 1e15)
+            ++exponent;
+        else
+            break;
+    }
+    if (scaled < 1e14 || scaled > 1e15)
+        return precise();
+    const double power = kPowers[14 - exponent];
+    // scaled is the product rounded; error what the rounding lost, exactly. Above 2^46 a double
+    // is a multiple of 1/64, so scaled's distance to the half-way point is 0 or at least 1/64,
+    // more than error can be: only an exact half-way product needs error, or the library.
+    const double error = std::fma(a, power, -scaled);
+    const double whole = std::floor(scaled);
+    const double beyondHalf = (scaled - whole) - 0.5;
+    bool up = beyondHalf > 0.0;
+    if (beyondHalf == 0.0) {
+        if (error == 0.0)
+            return precise();  // a tie in decimal: left to the library's rule
+        up = error > 0.0;
+    }
+    auto digits = static_cast<std::uint64_t>(whole) + (up ? 1 : 0);
+    if (digits == 1000000000000000ULL) {
+        digits = 100000000000000ULL;
+        ++exponent;
+    }
+    char text[16];
+    std::to_chars(text, text + 15, digits);
+    int n = 15;
+    while (n > 1 && text[n - 1] == '0')
+        --n;
+    if (value < 0)
+        *out++ = '-';
+    if (exponent < -4 || exponent >= 15) {
+        *out++ = text[0];
+        if (n > 1) {
+            *out++ = '.';
+            out = std::copy(text + 1, text + n, out);
+        }
+        *out++ = 'e';
+        *out++ = exponent < 0 ? '-' : '+';
+        const int magnitude = std::abs(exponent);
+        *out++ = static_cast<char>('0' + magnitude / 10);
+        *out++ = static_cast<char>('0' + magnitude % 10);
+        return out;
+    }
+    if (exponent < 0) {
+        *out++ = '0';
+        *out++ = '.';
+        out = std::fill_n(out, -exponent - 1, '0');
+        return std::copy(text, text + n, out);
+    }
+    for (int k = 0; k <= exponent; ++k)
+        *out++ = k < n ? text[k] : '0';
+    if (n > exponent + 1) {
+        *out++ = '.';
+        out = std::copy(text + exponent + 1, text + n, out);
+    }
+    return out;
+}
+
+namespace {
+
 // A value as the data set writer writes it: 15 significant digits and a blank.
 void AppendValue(std::string& line, double value) {
     char text[32];
-    const std::to_chars_result r =
-        std::to_chars(text, text + sizeof text, value, std::chars_format::general, 15);
-    line.append(text, r.ptr);
+    char* const end = FormatValue15(text, value);
+    line.append(text, end);
     line += ' ';
 }
 
@@ -134,7 +221,8 @@ class Importer {
             }
         }
         // About 8 MB per block.
-        blockRows = std::max<std::size_t>(1, (std::size_t{1} << 20) / uses.size());
+        blockRows = std::max<std::size_t>(
+            1, (std::size_t{1} << 20) / std::max<std::size_t>(uses.size(), 1));
         for (const Use& use : uses) {
             if (EncodeWord(use.prep.name).size() > kMaxWord) {
                 throw ToolError(table.file + ": the name of column " + std::to_string(use.column) +
@@ -237,9 +325,9 @@ class Importer {
                 std::size_t& at = use.prep.role == ColumnRole::Input ? i : o;
                 const double cell = Cell(r, u);
                 if (use.prep.categorical) {
-                    const std::uint64_t k = MarkOf(cell) - kCategory;
+                    const std::uint64_t category = MarkOf(cell) - kCategory;
                     for (int j = 0; j < use.prep.Width(); ++j)
-                        values[at++] = static_cast<std::uint64_t>(j) == k ? 1.0 : 0.0;
+                        values[at++] = static_cast<std::uint64_t>(j) == category ? 1.0 : 0.0;
                 } else {
                     values[at++] = cell;
                 }
@@ -289,9 +377,9 @@ class Importer {
         if (EncodeWord(text).size() > kMaxWord)
             return Marked(kTooLong);
         if (options.prep) {
-            const int k = use.prep.CategoryIndex(text);
-            if (k >= 0)
-                return Marked(kCategory + static_cast<std::uint64_t>(k));
+            const auto known = use.index.find(std::string(text));
+            if (known != use.index.end())
+                return Marked(kCategory + known->second);
             if (use.firstUnknown.empty() && !problem)
                 use.firstUnknown = Quoted(std::string(text));
             return Marked(kUnknown);
@@ -416,6 +504,8 @@ class Importer {
             }
             Use use(*c, column);
             use.kindFixed = true;
+            for (std::size_t k = 0; k < column.categories.size(); ++k)
+                use.index.emplace(column.categories[k], static_cast<std::uint32_t>(k));
             uses.push_back(std::move(use));
         }
         if (found != 0 && found != targets) {

@@ -83,6 +83,11 @@ class ImportedTable {
     std::unique_ptr<Importer> impl;
 };
 
+// The value as std::to_chars(general, precision 15) writes it (the data set writer's "%.15g"):
+// for values from 1e-8 to 1e15 by one exact product with a power of ten, several times faster;
+// out has room for 32 characters; the end is returned.
+char* FormatValue15(char* out, double value);
+
 // Reads the CSV file ("-": stdinStream) in pieces and imports it.
 ImportedTable ImportCsv(const std::string& file, const CsvOptions& csv,
                         const ImportOptions& options, std::istream& stdinStream);
