@@ -608,42 +608,55 @@ class Importer {
     // Categories from every kept row in file order; scaling constants from the training rows.
     void Fit(const std::vector<std::size_t>& rows, const std::vector<std::size_t>& train) {
         Renumber(rows);
-        for (std::size_t u = 0; u < uses.size(); ++u) {
-            PrepColumn& p = uses[u].prep;
-            if (p.categorical || p.scale == ColumnScale::None)
-                continue;
-            auto value = [&](std::size_t r) { return Cell(r, u); };
-            double lo = 0, hi = 0, sum = 0;
-            for (std::size_t k = 0; k < train.size(); ++k) {
-                const double v = value(train[k]);
-                lo = k == 0 ? v : std::min(lo, v);
-                hi = k == 0 ? v : std::max(hi, v);
-                sum += v;
+        // Row by row over all columns at once: the store is row-major, and a pass per column
+        // would read all of it once per column. Each column's sums keep the order of the rows.
+        const std::size_t n = uses.size();
+        std::vector<double> lo(n), hi(n), sum(n), squares(n);
+        std::vector<std::size_t> scaled;
+        for (std::size_t u = 0; u < n; ++u) {
+            if (!uses[u].prep.categorical && uses[u].prep.scale != ColumnScale::None)
+                scaled.push_back(u);
+        }
+        for (std::size_t k = 0; k < train.size(); ++k) {
+            const double* cells = &Cell(train[k], 0);
+            for (const std::size_t u : scaled) {
+                const double v = cells[u];
+                lo[u] = k == 0 ? v : std::min(lo[u], v);
+                hi[u] = k == 0 ? v : std::max(hi[u], v);
+                sum[u] += v;
             }
+        }
+        const auto count = static_cast<double>(train.size());
+        for (const std::size_t r : train) {
+            const double* cells = &Cell(r, 0);
+            for (const std::size_t u : scaled) {
+                if (uses[u].prep.scale != ColumnScale::ZScore)
+                    continue;
+                const double d = cells[u] - sum[u] / count;
+                squares[u] += d * d;
+            }
+        }
+        for (const std::size_t u : scaled) {
+            PrepColumn& p = uses[u].prep;
             if (p.scale == ColumnScale::MinMax) {
-                p.first = lo;
-                p.second = hi;
+                p.first = lo[u];
+                p.second = hi[u];
             } else {
-                const double mean = sum / static_cast<double>(train.size());
-                double squares = 0;
-                for (const std::size_t r : train) {
-                    const double d = value(r) - mean;
-                    squares += d * d;
-                }
-                p.first = mean;
-                p.second = std::sqrt(squares / static_cast<double>(train.size()));
+                p.first = sum[u] / count;
+                p.second = std::sqrt(squares[u] / count);
             }
             // A range or deviation beyond the doubles scales every value to 0 or nan.
             if (!std::isfinite(p.second - p.first) || !std::isfinite(p.second)) {
                 throw ToolError(table.file + ": column " + Quoted(p.name) +
                                 " cannot be scaled with --scale " + ScaleName(p.scale) +
-                                ": its values, from " + FormatNumber(lo) + " to " +
-                                FormatNumber(hi) + ", lie too far apart");
+                                ": its values, from " + FormatNumber(lo[u]) + " to " +
+                                FormatNumber(hi[u]) + ", lie too far apart");
             }
-            if (lo == hi) {
-                warnings.push_back(
-                    "column " + Quoted(p.name) + " is constant (" + FormatNumber(lo) + ") in the " +
-                    (train.size() < rows.size() ? "training " : "") + "rows and is mapped to 0");
+            if (lo[u] == hi[u]) {
+                warnings.push_back("column " + Quoted(p.name) + " is constant (" +
+                                   FormatNumber(lo[u]) + ") in the " +
+                                   (train.size() < rows.size() ? "training " : "") +
+                                   "rows and is mapped to 0");
             }
         }
     }
