@@ -260,8 +260,8 @@ TEST(ImportChecks, ReaderInPiecesMatchesTheWholeText) {
             CsvTable pieces;
             CsvReader reader(
                 "t.csv", options, [&](const CsvTable& h) { pieces = h; },
-                [&](std::vector<std::string>& fields, long record) {
-                    pieces.rows.push_back(fields);
+                [&](const std::vector<std::string_view>& fields, long record) {
+                    pieces.rows.emplace_back(fields.begin(), fields.end());
                     pieces.records.push_back(record);
                 });
             for (std::size_t at = 0; at < text.size(); at += piece)
@@ -305,7 +305,7 @@ TEST(ImportChecks, StreamedDataSetIsTheWritersTextAndReadsBack) {
         ImportedTable imported(options);
         imported.Header(table);
         for (std::size_t r = 0; r < table.rows.size(); ++r) {
-            std::vector<std::string> fields = table.rows[r];
+            const std::vector<std::string_view> fields(table.rows[r].begin(), table.rows[r].end());
             imported.Row(fields, table.records[r]);
         }
         imported.Finish();

@@ -42,31 +42,33 @@ char DetectDelimiter(std::string_view text) {
     return candidates[best];
 }
 
-// Fields of the record being parsed; the reader takes them when the record ends.
+// Fields of the record being parsed, one after the other in one buffer that is reused: no
+// string per field. The reader gets views of them when the record ends.
 struct Fields {
-    std::vector<std::string> fields;
-    std::size_t used = 0;  // fields[0, used) belong to the current record; the rest are spare
-    CsvReader* reader = nullptr;
-    std::function<void(std::vector<std::string>&)> onRecord;
+    std::string text;
+    std::vector<std::size_t> ends;
+    std::vector<std::string_view> views;
+    std::function<void(const std::vector<std::string_view>&)> onRecord;
 };
 
 void OnField(void* text, std::size_t length, void* data) {
     auto& f = *static_cast<Fields*>(data);
-    // Strings are kept between records so that their buffers are reused.
-    if (f.used == f.fields.size())
-        f.fields.emplace_back();
-    f.fields[f.used++].assign(text ? static_cast<const char*>(text) : "", text ? length : 0);
+    if (text != nullptr)
+        f.text.append(static_cast<const char*>(text), length);
+    f.ends.push_back(f.text.size());
 }
 
 void OnRecordEnd(int, void* data) {
     auto& f = *static_cast<Fields*>(data);
-    std::vector<std::string> record;
-    record.swap(f.fields);
-    record.resize(f.used);
-    f.used = 0;
-    f.onRecord(record);
-    // Take the strings back (the row callback may have left them as they were).
-    record.swap(f.fields);
+    f.views.clear();
+    std::size_t begin = 0;
+    for (const std::size_t end : f.ends) {
+        f.views.emplace_back(f.text.data() + begin, end - begin);
+        begin = end;
+    }
+    f.onRecord(f.views);
+    f.text.clear();
+    f.ends.clear();
 }
 
 std::string Row(const std::string& file, long record) {
@@ -141,8 +143,7 @@ void CsvReader::Start(std::string_view text) {
     // libcsv's own test (space or tab) is inlined; a function is called for every byte.
     if (header.delimiter == '\t')
         csv_set_space_func(&state->parser, IsSpaceOnly);
-    state->fields.reader = this;
-    state->fields.onRecord = [this](std::vector<std::string>& f) { OnRecord(f); };
+    state->fields.onRecord = [this](const std::vector<std::string_view>& f) { OnRecord(f); };
     Parse(text);
 }
 
@@ -173,11 +174,7 @@ void CsvReader::ReadAll(std::istream& in) {
 }
 
 void CsvReader::Finish() {
-    if (!bomChecked) {
-        bomChecked = true;
-        if (pending == "\xEF\xBB" || pending == "\xEF")
-            pending.clear();
-    }
+    bomChecked = true;  // a part of the mark alone is text
     if (!started) {
         const std::string first = std::move(pending);
         pending.clear();
@@ -197,13 +194,13 @@ void CsvReader::Finish() {
         throw ToolError(header.file + ": the header row is followed by no rows");
 }
 
-void CsvReader::OnRecord(std::vector<std::string>& fields) {
+void CsvReader::OnRecord(const std::vector<std::string_view>& fields) {
     const long record = ++records;
     if (!headerDone) {
         headerDone = true;
         const std::size_t width = fields.size();
         if (options.header) {
-            header.names = fields;
+            header.names.assign(fields.begin(), fields.end());
             header.given.assign(width, true);
             for (std::size_t i = 0; i < width; ++i) {
                 if (header.names[i].empty()) {
@@ -265,8 +262,8 @@ CsvTable ParseCsv(std::string_view text, const std::string& file, const CsvOptio
     CsvTable table;
     CsvReader reader(
         file, options, [&](const CsvTable& header) { table = header; },
-        [&](std::vector<std::string>& fields, long record) {
-            table.rows.push_back(fields);
+        [&](const std::vector<std::string_view>& fields, long record) {
+            table.rows.emplace_back(fields.begin(), fields.end());
             table.records.push_back(record);
         });
     reader.Feed(text);
@@ -297,8 +294,8 @@ CsvTable ReadCsvFile(const std::string& file, const CsvOptions& options,
     CsvTable table;
     ReadCsvRecords(
         file, options, stdinStream, [&](const CsvTable& header) { table = header; },
-        [&](std::vector<std::string>& fields, long record) {
-            table.rows.push_back(fields);
+        [&](const std::vector<std::string_view>& fields, long record) {
+            table.rows.emplace_back(fields.begin(), fields.end());
             table.records.push_back(record);
         });
     return table;

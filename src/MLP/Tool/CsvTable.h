@@ -42,7 +42,8 @@ struct CsvTable {
 class CsvReader {
   public:
     using HeaderFn = std::function<void(const CsvTable& header)>;
-    using RowFn = std::function<void(std::vector<std::string>& fields, long record)>;
+    // The views last until the callback returns.
+    using RowFn = std::function<void(const std::vector<std::string_view>& fields, long record)>;
 
     CsvReader(const std::string& file, const CsvOptions& options, HeaderFn onHeader, RowFn onRow);
     ~CsvReader();
@@ -62,7 +63,7 @@ class CsvReader {
   private:
     void Start(std::string_view text);
     void Parse(std::string_view text);
-    void OnRecord(std::vector<std::string>& fields);
+    void OnRecord(const std::vector<std::string_view>& fields);
 
     CsvOptions options;
     HeaderFn onHeader;

@@ -11,6 +11,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "DataObject/Data.h"
@@ -69,7 +70,7 @@ class ImportedTable {
     ImportedTable(ImportedTable&&) noexcept;
 
     void Header(const CsvTable& header);
-    void Row(std::vector<std::string>& fields, long record);
+    void Row(const std::vector<std::string_view>& fields, long record);
     void Finish();
 
     // Part 0 is the first data set, part 1 the rows after the split point.
