@@ -9,8 +9,9 @@
 # FUZZ_SECONDS seconds (see fuzz/run.sh).
 # `make bench` builds a Release tree with the benchmarks in $(BENCH_BUILD) and prints the table
 # of the training benchmark (see doc/Performance.md); BENCH_ARGS go to Google Benchmark.
-# Missing tools are installed with apt-get when run as root on Debian; otherwise the exact
-# command to run is printed.
+# Missing tools are installed with apt-get when run as root on Debian (waiting up to
+# APT_LOCK_TIMEOUT seconds for another apt process to release the package manager's lock);
+# otherwise the exact command to run is printed.
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan

@@ -21,9 +21,9 @@
 #include "FileHandler/Filer.h"
 #include "KQmessage/KQML.h"
 #include "NeuralNets/MLPNetwork.h"
-#include "NeuralNets/ReferenceTrainer.h"
-#include "NeuralNets/TrainKernel.h"
-#include "NeuralNets/TrainModule.h"
+#include "Training/ReferenceTrainer.h"
+#include "Training/TrainKernel.h"
+#include "Training/TrainModule.h"
 
 namespace synapsor {
 namespace {

@@ -9,7 +9,7 @@
 # SYNAPSOR_EXTERNAL_LINKS (libraries outside the project that those modules link).
 
 set(SYNAPSOR_LIBRARY_MODULES)
-foreach(module Common KQmessage DataObject NeuralNets FileHandler MLPCommon Train)
+foreach(module Common KQmessage DataObject NeuralNets Training FileHandler MLPCommon Train)
     if(TARGET ${module})
         list(APPEND SYNAPSOR_LIBRARY_MODULES ${module})
     endif()

@@ -279,9 +279,16 @@ void Data::AppendLabel(int row, double value, const char* name) {
 void Data::GetCurrent(double* inputs, double* outputs, TLabelList** labels) {
     // The cursor is a public field: never read a slot it names unless that slot is held.
     CheckRow(MbrNdxCurrent, "Data::GetCurrent");
+    GetSelectedRow(MbrNdxCurrent, inputs, outputs);
+    if (labels != nullptr)
+        GetLabels(MbrNdxCurrent, labels);
+}
+
+void Data::GetSelectedRow(int row, double* inputs, double* outputs) const {
+    CheckRow(row, "Data::GetSelectedRow");
     const bool selected = MbrNdxInputFeatures > 0;
     if (inputs != nullptr) {
-        const double* source = InputRow(MbrNdxCurrent);
+        const double* source = InputRow(row);
         if (selected) {
             const int* cols = MbrDyaInputFeatures.data();
             for (int k = 0; k < MbrNdxInputFeatures; ++k)
@@ -291,7 +298,7 @@ void Data::GetCurrent(double* inputs, double* outputs, TLabelList** labels) {
         }
     }
     if (outputs != nullptr) {
-        const double* source = OutputRow(MbrNdxCurrent);
+        const double* source = OutputRow(row);
         if (selected && MbrNdxOutputFeatures > 0) {
             const int* cols = MbrDyaOutputFeatures.data();
             for (int k = 0; k < MbrNdxOutputFeatures; ++k)
@@ -300,8 +307,6 @@ void Data::GetCurrent(double* inputs, double* outputs, TLabelList** labels) {
             std::copy_n(source, MbrNdxOutputs, outputs);
         }
     }
-    if (labels != nullptr)
-        GetLabels(MbrNdxCurrent, labels);
 }
 
 void Data::GetNext(double* inputs, double* outputs, TLabelList** labels) {
@@ -317,15 +322,21 @@ void Data::GetPrevious(double* inputs, double* outputs) {
 void Data::Move(int step) {
     if (MbrNdxDataRows <= 0)
         return;
-    // Work with the cursor's position in the held order (0 = oldest), wrapped or not.
+    MbrNdxCurrent = StepRow(MbrNdxCurrent, step);
+}
+
+int Data::StepRow(int row, int step) const {
+    if (MbrNdxDataRows <= 0)
+        return row;
+    // Work with the row's position in the held order (0 = oldest), wrapped or not.
     const std::int64_t rows = MbrNdxRows;
     const std::int64_t held = MbrNdxDataRows;
-    const std::int64_t from = IsValidRow(MbrNdxCurrent) ? MbrNdxCurrent : MbrNdxLast;
+    const std::int64_t from = IsValidRow(row) ? row : MbrNdxLast;
     const std::int64_t position = (from - MbrNdxFirst + rows) % rows;
     std::int64_t target = (position + step % held) % held;
     if (target < 0)
         target += held;
-    MbrNdxCurrent = static_cast<int>((MbrNdxFirst + target) % rows);
+    return static_cast<int>((MbrNdxFirst + target) % rows);
 }
 
 void Data::SetInputFeatures(int count, const int* cols) {

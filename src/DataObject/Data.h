@@ -71,6 +71,12 @@ class Data {
     // Moves the cursor step places along the held order (oldest to newest, then the oldest
     // again); negative steps go back. A cursor not on a held slot counts as being on the newest.
     void Move(int step);
+    // The slot `step` places after `row` along the held order, where Move would put a cursor
+    // standing on `row`; a cursor not on a held slot counts as being on the newest.
+    int StepRow(int row, int step) const;
+    // Reads the held row `row` as GetCurrent reads the cursor row, feature selection applied,
+    // without moving the cursor: several readers can take rows by index side by side.
+    void GetSelectedRow(int row, double* inputs, double* outputs) const;
 
     // Replace the selection by a copy of the count column indices; a count of 0 removes it.
     // Every index must name an existing column, otherwise the selection stays as it was.

@@ -396,6 +396,19 @@ std::int32_t FileTools::WriteDataSetFile(const char* file, Data* first, Data* se
     return err;
 }
 
+std::int32_t FileTools::WriteDataSet(std::ostream& out, Data* first, Data* second) {
+    WriteShape shape;
+    if (ShapeToWrite(first, second, shape) != SUCCESS)
+        return DATA_MISMATCH;
+    std::int32_t err = WriteDataSetHeader(out, shape.inputs1, shape.outputs1, shape.inputs2,
+                                          shape.outputs2, shape.rows);
+    if (err == SUCCESS)
+        err = WriteDataSetRows(out, first, second);
+    if (err == SUCCESS)
+        err = WriteDataSetTrailer(out);
+    return err;
+}
+
 std::int32_t FileTools::WriteDataSetHeader(const char* file, std::int32_t inputs,
                                            std::int32_t expectedOutputs,
                                            std::int32_t generatedOutputs, std::int32_t errors,
@@ -405,6 +418,16 @@ std::int32_t FileTools::WriteDataSetHeader(const char* file, std::int32_t inputs
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     if (!out.is_open())
         return FILE_WRITE_FAILED;
+    WriteDataSetHeader(out, inputs, expectedOutputs, generatedOutputs, errors, rows);
+    return Finish(out);
+}
+
+std::int32_t FileTools::WriteDataSetHeader(std::ostream& out, std::int32_t inputs,
+                                           std::int32_t expectedOutputs,
+                                           std::int32_t generatedOutputs, std::int32_t errors,
+                                           std::int32_t rows) {
+    if (rows < 0)
+        return DATA_MISMATCH;
     auto countOrLabels = [&](const char* name, std::int32_t n) {
         if (n == -1) {
             WriteStringStatement(out, name, "Labels");
@@ -421,7 +444,7 @@ std::int32_t FileTools::WriteDataSetHeader(const char* file, std::int32_t inputs
     WriteIntegerStatement(out, "Error", errors);
     WriteNewLine(out);
     WriteBlockStart(out, "Data");
-    return Finish(out);
+    return out ? SUCCESS : FILE_WRITE_FAILED;
 }
 
 std::int32_t FileTools::WriteDataSetRows(const char* file, Data* first, Data* second,
@@ -430,11 +453,18 @@ std::int32_t FileTools::WriteDataSetRows(const char* file, Data* first, Data* se
     WriteShape shape;
     if (ShapeToWrite(first, second, shape) != SUCCESS)
         return DATA_MISMATCH;
-    const std::int32_t rows = shape.rows;
-
     std::ofstream out(file, std::ios::binary | std::ios::app);
     if (!out.is_open())
         return FILE_WRITE_FAILED;
+    WriteDataSetRows(out, first, second);
+    return Finish(out);
+}
+
+std::int32_t FileTools::WriteDataSetRows(std::ostream& out, Data* first, Data* second) {
+    WriteShape shape;
+    if (ShapeToWrite(first, second, shape) != SUCCESS)
+        return DATA_MISMATCH;
+    const std::int32_t rows = shape.rows;
     // Rows go out oldest first; for a data set that never wrapped, that is slot order.
     auto slotOf = [](const Data& data, std::int32_t i) {
         return (data.GetFirst() + i) % data.MbrNdxRows;
@@ -479,17 +509,22 @@ std::int32_t FileTools::WriteDataSetRows(const char* file, Data* first, Data* se
         }
         WriteNewLine(out);
     }
-    return Finish(out);
+    return out ? SUCCESS : FILE_WRITE_FAILED;
 }
 
 std::int32_t FileTools::WriteDataSetTrailer(const char* file) {
     std::ofstream out(file, std::ios::binary | std::ios::app);
     if (!out.is_open())
         return FILE_WRITE_FAILED;
+    WriteDataSetTrailer(out);
+    return Finish(out);
+}
+
+std::int32_t FileTools::WriteDataSetTrailer(std::ostream& out) {
     WriteEndTag(out, "Data");
     WriteNewLine(out);
     WriteEndTag(out, "DataSet");
-    return Finish(out);
+    return out ? SUCCESS : FILE_WRITE_FAILED;
 }
 
 void FileTools::WriteLabelList(std::ostream& out, const TLabelList* list) {

@@ -181,6 +181,14 @@ class FileTools {
     std::int32_t WriteDataSetRows(const char* file, Data* first, Data* second,
                                   std::unique_ptr<TKQstructure> error = nullptr);
     std::int32_t WriteDataSetTrailer(const char* file);
+    // The same text written to a stream the caller opened (a file, a pipe, standard output);
+    // FILE_WRITE_FAILED when the stream fails.
+    std::int32_t WriteDataSet(std::ostream& out, Data* first, Data* second);
+    std::int32_t WriteDataSetHeader(std::ostream& out, std::int32_t inputs,
+                                    std::int32_t expectedOutputs, std::int32_t generatedOutputs,
+                                    std::int32_t errors, std::int32_t rows);
+    std::int32_t WriteDataSetRows(std::ostream& out, Data* first, Data* second);
+    std::int32_t WriteDataSetTrailer(std::ostream& out);
     // A null list is written as an empty one.
     void WriteLabelList(std::ostream& out, const TLabelList* list);
     // (data :rows R :inputs I :actual-outputs O :calc-outputs G :errors E), (network), or an

@@ -34,26 +34,15 @@ void ActLinear(TBasicNeuron* neuron, double net) {
 }
 
 void ActSaturatedLinear(TBasicNeuron* neuron, double net) {
-    // Written so that a NaN net input falls into the first branch and gives 0.0.
-    if (!(net > 0.0))
-        *neuron->output = 0.0;
-    else if (net < 1.0)
-        *neuron->output = net;
-    else
-        *neuron->output = 1.0;
+    *neuron->output = SaturatedLinearValue(net);
 }
 
 void ActSigmoid(TBasicNeuron* neuron, double net) {
-    // Below -500 the exponential would overflow towards a zero output; a tiny positive floor
-    // keeps logarithms of the output finite.
-    if (net < -500.0)
-        *neuron->output = 1.0E-300;
-    else
-        *neuron->output = 1.0 / (1.0 + std::exp(-net));
+    *neuron->output = SigmoidValue(net);
 }
 
 void ActTanh(TBasicNeuron* neuron, double net) {
-    *neuron->output = std::tanh(net);
+    *neuron->output = TanhValue(net);
 }
 
 void ActLinearGain(TBasicNeuron* neuron, double net) {
@@ -61,11 +50,31 @@ void ActLinearGain(TBasicNeuron* neuron, double net) {
 }
 
 void ActSigmoidGain(TBasicNeuron* neuron, double net) {
-    *neuron->output = 1.0 / (1.0 + std::exp(-neuron->GetGain() * net));
+    *neuron->output = SigmoidGainValue(neuron->GetGain(), net);
 }
 
 void ActTanhGain(TBasicNeuron* neuron, double net) {
-    *neuron->output = std::tanh(neuron->GetGain() * net);
+    *neuron->output = TanhGainValue(neuron->GetGain(), net);
+}
+
+TActivationKind GetActivationKind(ActFunction fn) {
+    if (fn == ActBias)
+        return TActivationKind::Bias;
+    if (fn == ActLinear)
+        return TActivationKind::Linear;
+    if (fn == ActSaturatedLinear)
+        return TActivationKind::SaturatedLinear;
+    if (fn == ActSigmoid)
+        return TActivationKind::Sigmoid;
+    if (fn == ActTanh)
+        return TActivationKind::Tanh;
+    if (fn == ActLinearGain)
+        return TActivationKind::LinearGain;
+    if (fn == ActSigmoidGain)
+        return TActivationKind::SigmoidGain;
+    if (fn == ActTanhGain)
+        return TActivationKind::TanhGain;
+    return TActivationKind::Other;
 }
 
 TDerivativeKind GetDerivativeKind(ActFunction fn) {

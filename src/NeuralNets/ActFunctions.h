@@ -5,6 +5,7 @@
 // which the network file reader turns names into functions and the writer functions into names.
 #pragma once
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,87 @@ void ActTanh(TBasicNeuron* neuron, double net);
 void ActLinearGain(TBasicNeuron* neuron, double net);
 void ActSigmoidGain(TBasicNeuron* neuron, double net);
 void ActTanhGain(TBasicNeuron* neuron, double net);
+
+// The values of the built-in functions, written once: the neuron functions above and the span
+// form below both compute their outputs with these, so the two give the same bits.
+inline double SaturatedLinearValue(double net) {
+    // Written so that a NaN net input falls into the first branch and gives 0.0.
+    if (!(net > 0.0))
+        return 0.0;
+    return net < 1.0 ? net : 1.0;
+}
+inline double SigmoidValue(double net) {
+    // Below -500 the exponential would overflow towards a zero output; a tiny positive floor
+    // keeps logarithms of the output finite.
+    return net < -500.0 ? 1.0E-300 : 1.0 / (1.0 + std::exp(-net));
+}
+inline double SigmoidGainValue(double gain, double net) {
+    return 1.0 / (1.0 + std::exp(-gain * net));
+}
+inline double TanhValue(double net) {
+    return std::tanh(net);
+}
+inline double TanhGainValue(double gain, double net) {
+    return std::tanh(gain * net);
+}
+
+// Which built-in a function is, for the span form. Other: not built in, or one that must never
+// run (error, null); such a layer is activated through its neurons.
+enum class TActivationKind {
+    Other,
+    Bias,
+    Linear,
+    SaturatedLinear,
+    Sigmoid,
+    Tanh,
+    LinearGain,
+    SigmoidGain,
+    TanhGain
+};
+TActivationKind GetActivationKind(ActFunction fn);
+
+// The span form of a layer's common function: out[k] = f(net[k]) for k < nodes, gain(k) giving
+// neuron k's gain; out may be net. Other leaves out as it is and returns false.
+template <class GainOf>
+bool ActivateSpan(TActivationKind kind, const double* net, double* out, int nodes, GainOf gain) {
+    switch (kind) {
+        case TActivationKind::Other:
+            return false;
+        case TActivationKind::Bias:
+            for (int k = 0; k < nodes; k++)
+                out[k] = 1.0;
+            break;
+        case TActivationKind::Linear:
+            for (int k = 0; k < nodes; k++)
+                out[k] = net[k];
+            break;
+        case TActivationKind::SaturatedLinear:
+            for (int k = 0; k < nodes; k++)
+                out[k] = SaturatedLinearValue(net[k]);
+            break;
+        case TActivationKind::Sigmoid:
+            for (int k = 0; k < nodes; k++)
+                out[k] = SigmoidValue(net[k]);
+            break;
+        case TActivationKind::Tanh:
+            for (int k = 0; k < nodes; k++)
+                out[k] = TanhValue(net[k]);
+            break;
+        case TActivationKind::LinearGain:
+            for (int k = 0; k < nodes; k++)
+                out[k] = gain(k) * net[k];
+            break;
+        case TActivationKind::SigmoidGain:
+            for (int k = 0; k < nodes; k++)
+                out[k] = SigmoidGainValue(gain(k), net[k]);
+            break;
+        case TActivationKind::TanhGain:
+            for (int k = 0; k < nodes; k++)
+                out[k] = TanhGainValue(gain(k), net[k]);
+            break;
+    }
+    return true;
+}
 
 // The derivative the trainer multiplies into a layer's error terms, written in terms of the
 // output y and the gain g. None: the trainer cannot train through a layer using the function.

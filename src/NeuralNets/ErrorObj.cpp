@@ -2,10 +2,33 @@
 
 #include <cmath>
 #include <string>
+#include <typeinfo>
 
+#include "Common/Assert.h"
 #include "Common/Exceptions.h"
+#include "Common/StrCase.h"
+#include "KQmessage/KQML.h"
 
 namespace synapsor {
+
+namespace {
+
+double NumberOr(const TKQstructure* s, const char* keyword, double absent) {
+    const TKQstructure* v = s->FindValue(keyword);
+    return v ? ToNumber(v->GetHead()) : absent;
+}
+
+// An "LWF" structure must name its rates: there is no sensible default for how fast to forget.
+double RequiredLWFNumber(const TKQstructure* penalty, const char* keyword, const char* location) {
+    const TKQstructure* v = penalty->FindValue(keyword);
+    if (v == nullptr) {
+        const std::string message = std::string("The LWF weight penalty needs ") + keyword;
+        throw TException(message.c_str(), "Bad Parameter", location);
+    }
+    return ToNumber(v->GetHead());
+}
+
+}  // namespace
 
 void TErrorRMSObj::Reset() {
     numPatterns = 0;
@@ -72,6 +95,58 @@ double TErrorCrossEntropyObj::GetError() {
 void TErrorCrossEntropyObj::AddPenalty(int numWeights, const double* weights,
                                        TKQstructure* penalty) {
     sum += CalcPenalty(numWeights, weights, penalty, 1.0);
+}
+
+void TErrorObj::Merge(const TErrorObj& /*other*/) {
+    SYN_ASSERT(false);
+}
+
+void TErrorRMSObj::Merge(const TErrorObj& other) {
+    SYN_ASSERT(typeid(other) == typeid(TErrorRMSObj) && other.numOutputs == numOutputs);
+    sum += static_cast<const TErrorRMSObj&>(other).sum;
+    numPatterns += other.numPatterns;
+}
+
+std::unique_ptr<TErrorObj> TErrorRMSObj::NewEmpty() const {
+    return std::make_unique<TErrorRMSObj>(numOutputs);
+}
+
+void TErrorCrossEntropyObj::Merge(const TErrorObj& other) {
+    SYN_ASSERT(typeid(other) == typeid(TErrorCrossEntropyObj) && other.numOutputs == numOutputs);
+    sum += static_cast<const TErrorCrossEntropyObj&>(other).sum;
+    numPatterns += other.numPatterns;
+}
+
+std::unique_ptr<TErrorObj> TErrorCrossEntropyObj::NewEmpty() const {
+    return std::make_unique<TErrorCrossEntropyObj>(numOutputs);
+}
+
+double TErrorObj::CalcPenalty(int numWeights, const double* weights, TKQstructure* penalty,
+                              double scale) {
+    if (penalty == nullptr || strcasecmp(penalty->GetHead(), "NONE") == 0)
+        return 0.0;
+    if (strcasecmp(penalty->GetHead(), "QUADPENALTY") == 0) {
+        const double epsilon1 = NumberOr(penalty, "EPSILON1", 0.0);
+        const double epsilon2 = NumberOr(penalty, "EPSILON2", 0.0);
+        const double beta = NumberOr(penalty, "BETA", 1.0);
+        double sum = 0.0;
+        for (int i = 0; i < numWeights; i++) {
+            const double w2 = weights[i] * weights[i];
+            sum += scale * (epsilon1 * beta * w2 / (beta * w2 + 1.0) + epsilon2 * w2);
+        }
+        return sum;
+    }
+    if (strcasecmp(penalty->GetHead(), "LWF") == 0) {
+        const double forgettingRate =
+            RequiredLWFNumber(penalty, "FORGETTINGRATE", "TErrorObj::CalcPenalty");
+        const double rate = RequiredLWFNumber(penalty, "LEARNINGRATE", "TErrorObj::CalcPenalty");
+        double sum = 0.0;
+        for (int i = 0; i < numWeights; i++)
+            sum += std::fabs(weights[i]);
+        return rate * forgettingRate * sum;
+    }
+    SYN_ASSERT(false);
+    return 0.0;
 }
 
 }  // namespace synapsor

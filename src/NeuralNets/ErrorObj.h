@@ -7,6 +7,8 @@
 // them, else 1000000.
 #pragma once
 
+#include <memory>
+
 namespace synapsor {
 
 class TKQstructure;
@@ -20,6 +22,14 @@ class TErrorObj {
     virtual void AddPattern(const double* target, const double* output) = 0;
     virtual double GetError() = 0;
     virtual void AddPenalty(int numWeights, const double* weights, TKQstructure* penalty) = 0;
+    // Adds the patterns and sums of `other`, an object of the same kind and output count (a
+    // fatal internal check otherwise, and in a kind that cannot merge): how the partial sums of
+    // a pass split over several workers become the pass's. The result is that of adding other's
+    // patterns after this object's, up to the order of the additions.
+    virtual void Merge(const TErrorObj& other);
+    // A reset object of the same kind and output count for a partial sum; null for a kind that
+    // cannot merge.
+    virtual std::unique_ptr<TErrorObj> NewEmpty() const { return nullptr; }
 
     // The value of the weight penalty `penalty` (head "NONE", "QUADPENALTY" or "LWF"; null means
     // none) for the given weights, times `scale`.
@@ -36,6 +46,8 @@ class TErrorRMSObj : public TErrorObj {
     void AddPattern(const double* target, const double* output) override;
     double GetError() override;
     void AddPenalty(int numWeights, const double* weights, TKQstructure* penalty) override;
+    void Merge(const TErrorObj& other) override;
+    std::unique_ptr<TErrorObj> NewEmpty() const override;
 
     double sum = 0.0;
 };
@@ -47,6 +59,8 @@ class TErrorCrossEntropyObj : public TErrorObj {
     void AddPattern(const double* target, const double* output) override;
     double GetError() override;
     void AddPenalty(int numWeights, const double* weights, TKQstructure* penalty) override;
+    void Merge(const TErrorObj& other) override;
+    std::unique_ptr<TErrorObj> NewEmpty() const override;
 
     double sum = 0.0;
 };

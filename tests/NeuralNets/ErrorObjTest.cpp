@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
+#include <typeinfo>
 
-#include "TrainerTestNets.h"
+#include "NeuralNets/TrainerTestNets.h"
 
 namespace synapsor {
 namespace {
@@ -90,6 +92,37 @@ TEST(ErrorCrossEntropyObj, PenaltyAddsToTheSum) {
     const double weights[3] = {1.0, -2.0, 0.0};
     e.AddPenalty(3, weights, penalty.get());
     EXPECT_DOUBLE_EQ(e.GetError(), 0.375);  // 0.25 * 0.5 * (1 + 2 + 0)
+}
+
+// Partial sums of a pass split in two, merged, give the pass's error and pattern count (up to the
+// rounding of a different order of additions).
+TEST(ErrorObjMerge, PartialSumsMergeToTheWholePass) {
+    const double targets[4][2] = {{0.0, 1.0}, {1.0, 1.0}, {0.5, 0.0}, {1.0, 0.0}};
+    const double outputs[4][2] = {{0.5, 0.5}, {0.75, 1.0}, {0.5, 0.25}, {0.5, 0.5}};
+    std::unique_ptr<TErrorObj> kinds[] = {std::make_unique<TErrorRMSObj>(2),
+                                          std::make_unique<TErrorCrossEntropyObj>(2)};
+    for (const auto& whole : kinds) {
+        SCOPED_TRACE(typeid(*whole).name());
+        std::unique_ptr<TErrorObj> first = whole->NewEmpty();
+        std::unique_ptr<TErrorObj> second = whole->NewEmpty();
+        ASSERT_TRUE(first && second);
+        EXPECT_EQ(typeid(*first), typeid(*whole));
+        for (int p = 0; p < 4; p++) {
+            whole->AddPattern(targets[p], outputs[p]);
+            (p < 1 ? first : second)->AddPattern(targets[p], outputs[p]);
+        }
+        first->Merge(*second);
+        EXPECT_EQ(first->numPatterns, 4);
+        EXPECT_DOUBLE_EQ(first->GetError(), whole->GetError());
+    }
+}
+
+TEST(ErrorObjMerge, KindsAndSizesThatDifferAreAnInternalFault) {
+    TErrorRMSObj rms(2);
+    TErrorCrossEntropyObj crossEntropy(2);
+    TErrorRMSObj narrow(1);
+    EXPECT_DEATH(rms.Merge(crossEntropy), "Assertion failed");
+    EXPECT_DEATH(rms.Merge(narrow), "Assertion failed");
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // check and the trainer's warnings: the findings with their exact positions, and the exit status.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include "MLP/Common/ParameterLint.h"
 #include "MLP/Tool/Check.h"
 #include "cli/RunProgram.h"
@@ -63,6 +65,15 @@ TEST(Check, FindingsWithTheirPositions) {
              " does not exist or is no file (the trainer stops with \"Error on File Open\")\n"
              "P:4:19: error: the directory " +
              dir.File("no") + " of the destination " + dir.File("no/x.wgt") + " does not exist\n"},
+        // The destination is claimed as the trainer claims it: a directory, and a directory
+        // where nobody, root included, may create a file.
+        {base + "Epochs = 1\nDestinationFile = " + dir.Path() + "\n",
+         "P:4:19: error: Cannot write network file \"" + dir.Path() + "\": it is a directory\n"},
+        {base + "Epochs = 1\nDestinationFile = /proc/x.wgt\n",
+         "P:4:19: error: Cannot write network file \"/proc/x.wgt\": " +
+             (access("/proc", W_OK) == 0 ? std::string("No such file or directory")
+                                         : std::string("Permission denied")) +
+             "\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.par);

@@ -12,7 +12,7 @@
 #include "MLP/Common/TrainParams.h"
 #include "MLP/Tool/Create.h"
 #include "MLP/Tool/ToolSupport.h"
-#include "NeuralNets/TrainModule.h"
+#include "Training/TrainModule.h"
 #include "cli/TempDir.h"
 
 namespace synapsor {

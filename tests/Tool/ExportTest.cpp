@@ -93,6 +93,16 @@ TEST(Export, RecallResultsWithAndWithoutPreparation) {
     EXPECT_EQ(t.rows[0][4], "yes");
     EXPECT_NEAR(*ParseCell(t.rows[0][5]), 1.0, 1e-12);
 
+    // With scores the predicted class is followed by the output for each of k's classes; the
+    // number column y gets none.
+    std::ostringstream scored;
+    ExportCsv(scored, &first, &second, &prep, "r.dat", true);
+    const CsvTable s = ParseCsv(scored.str(), "s.csv", CsvOptions{});
+    EXPECT_EQ(s.names, (std::vector<std::string>{"x", "y", "k", "y_predicted", "k_predicted",
+                                                 "k_score_no", "k_score_yes", "y_error"}));
+    EXPECT_EQ(std::vector<std::string>(s.rows[0].begin() + 4, s.rows[0].end() - 1),
+              (std::vector<std::string>{"yes", "0.2", "0.7"}));
+
     std::ostringstream plain;
     ExportCsv(plain, &first, &second, nullptr, "r.dat");
     EXPECT_EQ(plain.str(),

@@ -2,11 +2,13 @@
 // read, and that rsvg-convert renders.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <sstream>
 
 #include "MLP/Tool/Plot.h"
+#include "MLP/Tool/SvgWriter.h"
 #include "cli/RunProgram.h"
 #include "cli/TempDir.h"
 
@@ -175,6 +177,83 @@ TEST(Plot, SvgHoldsTheCurvesAndRenders) {
                 "/bin/sh", {"-c", "rsvg-convert -o " + dir.File("c.png") + " " + file});
             EXPECT_EQ(r.status, 0) << r.err;
         }
+    }
+}
+
+// Values far from zero (beyond 2^53 tick steps) or spanning more than the largest double once
+// made the tick loop run forever; every finite range now gives a bounded, drawable chart.
+TEST(Plot, ExtremeRangesGiveABoundedChart) {
+    struct Case {
+        const char* name;
+        std::vector<std::pair<double, double>> points;
+        bool logY;
+    };
+    const double big = 1.7976931348623157e308;
+    const std::vector<Case> cases = {
+        {"one epoch at 2^52", {{4503599627370496.0, 0.5}}, false},
+        {"epochs near 2^63", {{9.2233720368547758e18, 0.5}, {9.2233720368547748e18, 0.4}}, false},
+        {"errors 1e17 one step apart", {{1, 1e17}, {2, 1e17 + 16}}, false},
+        {"one error of 1e17", {{1, 1e17}, {2, 1e17}}, false},
+        {"errors spanning every double", {{1, -big}, {2, big}}, false},
+        {"the largest error", {{1, big}}, false},
+        {"log axis over every decade", {{1, 5e-324}, {2, big}}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PlotOptions options;
+        options.logY = c.logY;
+        std::ostringstream svg;
+        std::size_t skipped = 0;
+        WritePlot(svg, {{"run", c.points}}, options, skipped);
+        EXPECT_EQ(skipped, 0u);
+        const std::string text = svg.str();
+        EXPECT_EQ(text.find("nan"), std::string::npos);
+        EXPECT_EQ(text.find("inf"), std::string::npos);
+        const std::vector<Element> elements = ParseXml(text);
+        std::size_t lines = 0;
+        for (const Element& e : elements)
+            lines += e.name == "line" ? 1 : 0;
+        EXPECT_LT(lines, 80u);
+        const auto line = std::find_if(elements.begin(), elements.end(),
+                                       [](const Element& e) { return e.name == "polyline"; });
+        ASSERT_NE(line, elements.end());
+        EXPECT_EQ(Points(*line).size(), c.points.size());
+    }
+}
+
+// Titles and file names in another encoding or with control characters still give XML: every
+// byte that is not part of an allowed UTF-8 character becomes "?".
+TEST(Plot, TextIsAlwaysXmlCharacters) {
+    const struct {
+        std::string given, written;
+    } cases[] = {
+        {"Verlust \xc3\xa9t\xc3\xa9 \xe2\x82\xac", "Verlust \xc3\xa9t\xc3\xa9 \xe2\x82\xac"},
+        {"Latin-1 \xe9t\xe9", "Latin-1 ?t?"},
+        {"a\x01"
+         "b\x1b[31m\x7f",
+         "a?b?[31m?"},
+        {"cut \xe2\x82", "cut ??"},
+        {"surrogate \xed\xa0\x80", "surrogate ???"},
+        {"overlong \xc0\xaf", "overlong ??"},
+        {"nonchar \xef\xbf\xbe", "nonchar ???"},
+        {"C1 \xc2\x85", "C1 ??"},
+        {"past U+10FFFF \xf4\x90\x80\x80", "past U+10FFFF ????"},
+        {"emoji \xf0\x9f\x98\x80 <&>", "emoji \xf0\x9f\x98\x80 &lt;&amp;&gt;"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(SvgWriter::Escape(c.given), c.written) << c.given;
+
+    // The whole document, title and legend, as the program writes it.
+    test::TempDir dir;
+    const std::string log = dir.WriteFile("run\xff.log", "1 0.5\n2 0.25\n");
+    const std::string svg = dir.File("t.svg");
+    const test::ProgramResult r = test::RunProgram(
+        SYNAPSOR_TOOL_EXE, {"plot", log, "-o", svg, "--title", "loss \xe9\x02 \xed\xa0\x80"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    if (system("command -v xmllint >/dev/null 2>&1") == 0) {
+        const test::ProgramResult lint =
+            test::RunProgram("/bin/sh", {"-c", "xmllint --noout " + svg});
+        EXPECT_EQ(lint.status, 0) << lint.err;
     }
 }
 

@@ -205,5 +205,107 @@ TEST(Evaluate, JsonKeysAndRegressionWithoutClassFigures) {
     EXPECT_FALSE(r.contains("confusion"));
 }
 
+// A number target y scaled from [10, 20] and a text target k of two classes; rows of
+// [y, k=no, k=yes].
+Preparation TwoTargets() {
+    Preparation prep;
+    PrepColumn x;
+    x.name = "x";
+    prep.columns.push_back(x);
+    PrepColumn y;
+    y.name = "y";
+    y.role = ColumnRole::Target;
+    y.scale = ColumnScale::MinMax;
+    y.first = 10;
+    y.second = 20;
+    prep.columns.push_back(y);
+    PrepColumn k;
+    k.name = "k";
+    k.role = ColumnRole::Target;
+    k.categorical = true;
+    k.categories = {"no", "yes"};
+    prep.columns.push_back(k);
+    return prep;
+}
+
+TEST(Evaluate, PerTargetColumnInTheTableUnits) {
+    // y: 15, 12, 18 against 16, 10, 18 (errors 1, -2, 0); k: yes, no, no against yes, yes, no.
+    const Rows targets = {{0.5, 0, 1}, {0.2, 1, 0}, {0.8, 1, 0}};
+    const Rows outputs = {{0.6, 0.3, 0.8}, {0.0, 0.4, 0.6}, {0.8, 0.9, 0.1}};
+    const Rows inputs(3, std::vector<double>{0.0});
+    const std::unique_ptr<Data> data = MakeData(inputs, targets);
+    Evaluation e = EvaluateOutputs(*data, Table(outputs));
+    e.columns = EvaluateColumns(*data, Table(outputs), TwoTargets());
+    ASSERT_EQ(e.columns.size(), 2u);
+    const ColumnEvaluation& y = e.columns[0];
+    EXPECT_NEAR(y.rms, std::sqrt(5.0 / 3), 1e-12);
+    EXPECT_NEAR(y.mae, 1.0, 1e-12);
+    ASSERT_TRUE(y.r2Defined);
+    EXPECT_NEAR(y.r2, 1.0 - 5.0 / 18, 1e-12);  // mean 15: squares about it 0 + 9 + 9
+    const ColumnEvaluation& k = e.columns[1];
+    EXPECT_EQ(k.confusion, (std::vector<std::vector<int>>{{1, 1}, {0, 1}}));
+    EXPECT_EQ(k.correct, 2);
+
+    std::ostringstream text;
+    PrintEvaluation(text, e);
+    const std::string shown = text.str();
+    EXPECT_NE(shown.find("\ntarget y\nrms       1.29099 (in the table's units)\nmae       1\n"
+                         "r2        0.722222\n"),
+              std::string::npos)
+        << shown;
+    EXPECT_NE(shown.find("\ntarget k\naccuracy  0.666667 (2 of 3 rows)\n\nconfusion matrix "
+                         "(rows: actual class, columns: predicted class)\n"
+                         "              no     yes\n"
+                         "      no       1       1\n"
+                         "     yes       0       1\n\n"
+                         "class   precision  recall     f1         support\n"
+                         "no      1          0.5        0.666667   2\n"
+                         "yes     0.5        1          0.666667   1\n"),
+              std::string::npos)
+        << shown;
+    const nlohmann::ordered_json j = EvaluationJson(e);
+    EXPECT_EQ(j["targets"][0]["name"], "y");
+    EXPECT_NEAR(j["targets"][0]["r2"].get<double>(), 13.0 / 18, 1e-12);
+    EXPECT_EQ(j["targets"][1]["classes"].dump(), R"(["no","yes"])");
+    EXPECT_EQ(j["targets"][1]["per_class"][1]["class"], "yes");
+    EXPECT_EQ(j["targets"][1]["confusion"].dump(), "[[1,1],[0,1]]");
+    EXPECT_FALSE(j.contains("accuracy"));
+
+    // Targets that do not vary have no R²: said in words, null in JSON.
+    const Rows same = {{0.5, 0, 1}, {0.5, 1, 0}};
+    const std::unique_ptr<Data> flat = MakeData(Rows(2, {0.0}), same);
+    Evaluation f = EvaluateOutputs(*flat, Table(same));
+    f.columns = EvaluateColumns(*flat, Table(same), TwoTargets());
+    EXPECT_FALSE(f.columns[0].r2Defined);
+    std::ostringstream flatText;
+    PrintEvaluation(flatText, f);
+    EXPECT_NE(flatText.str().find("r2        none: the targets do not vary\n"), std::string::npos);
+    EXPECT_TRUE(EvaluationJson(f)["targets"][0]["r2"].is_null());
+}
+
+// Up to the limit the matrix is printed; past it only the per-class figures, and a line says so.
+TEST(Evaluate, ManyClassesLeaveOutTheConfusionMatrix) {
+    for (const int classes : {kMostClassesInMatrix, kMostClassesInMatrix + 1}) {
+        SCOPED_TRACE(classes);
+        Rows oneHot(static_cast<std::size_t>(classes), std::vector<double>(classes, 0.0));
+        for (int c = 0; c < classes; ++c)
+            oneHot[c][c] = 1.0;
+        const Evaluation e = EvaluateTargets(oneHot, oneHot);
+        const bool matrix = classes <= kMostClassesInMatrix;
+        EXPECT_EQ(e.confusion.size(), matrix ? static_cast<std::size_t>(classes) : 0u);
+        ASSERT_EQ(e.perClass.size(), static_cast<std::size_t>(classes));
+        EXPECT_EQ(e.perClass.back().f1, 1.0);
+        EXPECT_EQ(e.correct, classes);
+        std::ostringstream text;
+        PrintEvaluation(text, e);
+        EXPECT_EQ(text.str().find("confusion matrix left out: 51 classes (more than 50)\n") !=
+                      std::string::npos,
+                  !matrix);
+        EXPECT_EQ(text.str().find("confusion matrix (rows") != std::string::npos, matrix);
+        EXPECT_EQ(EvaluationJson(e).contains("confusion"), matrix);
+        EXPECT_EQ(EvaluationJson(e)["per_class"].size(), static_cast<std::size_t>(classes));
+    }
+}
+
 }  // namespace
 }  // namespace synapsor

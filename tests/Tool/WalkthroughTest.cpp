@@ -1,5 +1,5 @@
 // The README's walkthrough on the bundled wine table, end to end: import, create, check, train,
-// plot, recall and export, each through the built programs.
+// plot, evaluate, recall and export, each through the built programs.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -42,6 +42,17 @@ TEST(Walkthrough, WineFromCsvToAnswers) {
     ASSERT_EQ(r.status, 0) << r.err;
     dir.WriteFile("wine.log", r.out);
     EXPECT_EQ(Tool({"plot", "wine.log", "--log-y", "-o", "wine.svg"}, dir.Path()).status, 0);
+    r = Tool({"evaluate", "wine-trained.wgt", "wine-test.dat", "--prep", "wine-prep.txt"},
+             dir.Path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\ntarget cultivar\naccuracy  0.970588 (33 of 34 rows)\n\n"
+                         "confusion matrix (rows: actual class, columns: predicted class)\n"
+                         "           class_0  class_1  class_2\n"
+                         "  class_0       11        0        0\n"
+                         "  class_1        1       12        0\n"
+                         "  class_2        0        0       10\n"),
+              std::string::npos)
+        << r.out;
 
     ASSERT_EQ(Tool({"import", "new-wines.csv", "--prep", "wine-prep.txt", "--label", "sample", "-o",
                     "new.dat"},

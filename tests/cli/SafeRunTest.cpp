@@ -5,14 +5,17 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <limits>
 #include <map>
+#include <sstream>
 #include <string>
 
+#include "cli/FifoReader.h"
 #include "cli/RunProgram.h"
 #include "cli/TempDir.h"
 #include "cli/TrainingFiles.h"
@@ -145,8 +148,10 @@ TEST_F(SafeRunTest, ByteOrderMarksAreSkippedInEveryFile) {
 }
 
 // Starts Synapsor in dir with standard output on a pipe, waits for its first epoch line, checks
-// that the temporary file exists then, sends the signal and returns the exit status.
-int InterruptAfterFirstEpoch(const TempDir& dir, int signal, std::size_t filesBefore) {
+// that the temporary file exists then, sends the signal and returns the exit status; `text`
+// receives all of standard output.
+int InterruptAfterFirstEpoch(const TempDir& dir, int signal, std::size_t filesBefore,
+                             std::string& text) {
     int out[2];
     if (pipe(out) != 0)
         return -1;
@@ -173,6 +178,7 @@ int InterruptAfterFirstEpoch(const TempDir& dir, int signal, std::size_t filesBe
     while (read(out[0], &c, 1) == 1 && c != '\n')
         line += c;
     EXPECT_EQ(line, "1 0.637377");
+    text = line + '\n';
     std::size_t files = 0;
     for (const auto& e : std::filesystem::directory_iterator(dir.Path())) {
         static_cast<void>(e);
@@ -181,8 +187,9 @@ int InterruptAfterFirstEpoch(const TempDir& dir, int signal, std::size_t filesBe
     EXPECT_EQ(files, filesBefore + 1) << "the temporary file beside out.wgt";
     kill(pid, signal);
     char buf[4096];
-    while (read(out[0], buf, sizeof buf) > 0) {
-    }
+    ssize_t n = 0;
+    while ((n = read(out[0], buf, sizeof buf)) > 0)
+        text.append(buf, static_cast<std::size_t>(n));
     close(out[0]);
     int wstatus = 0;
     while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
@@ -197,9 +204,62 @@ TEST_F(SafeRunTest, InterruptedRunRemovesItsTemporaryFileAndWritesNothing) {
     const std::map<std::string, std::string> before = Contents();
     for (const int signal : {SIGINT, SIGTERM}) {
         SCOPED_TRACE(signal);
-        EXPECT_EQ(InterruptAfterFirstEpoch(dir, signal, 5), 128 + signal);
+        std::string text;
+        EXPECT_EQ(InterruptAfterFirstEpoch(dir, signal, 5, text), 128 + signal);
         EXPECT_EQ(Contents(), before);
+        // The lines collected before the signal are written, each whole, none twice.
+        std::istringstream lines(text);
+        std::string line;
+        long expected = 1;
+        while (std::getline(lines, line)) {
+            EXPECT_EQ(line.substr(0, line.find(' ')), std::to_string(expected)) << line;
+            ++expected;
+        }
+        EXPECT_EQ(text.back(), '\n');
     }
+}
+
+// A link is followed (its target replaced, the link kept), a FIFO and a device are written to
+// directly and stay what they are.
+TEST_F(SafeRunTest, DestinationsThatAreNoRegularFileAreWrittenThrough) {
+    WriteParameters("Epochs = 1 DestinationFile = plain.wgt");
+    ASSERT_EQ(RunSynapsor({"p.par"}, dir.Path()).status, 0);
+    const std::string network = Contents()[dir.File("plain.wgt")];
+    ASSERT_NE(network, "");
+
+    std::filesystem::create_symlink("out.wgt", dir.File("link.wgt"));
+    WriteParameters("Epochs = 1 DestinationFile = link.wgt");
+    ProgramResult r = RunSynapsor({"p.par"}, dir.Path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.File("link.wgt")));
+    EXPECT_EQ(Contents()[dir.File("out.wgt")], network);
+
+    ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
+    WriteParameters("Epochs = 1 DestinationFile = fifo");
+    FifoReader reader(dir.File("fifo"));
+    r = RunSynapsor({"p.par"}, dir.Path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(reader.Text(), network);
+    EXPECT_EQ(std::filesystem::status(dir.File("fifo")).type(), std::filesystem::file_type::fifo);
+
+    WriteParameters("Epochs = 1 DestinationFile = /dev/full");
+    r = RunSynapsor({"p.par"}, dir.Path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out,
+              "1 0.637377\nCannot write network file \"/dev/full\": No space left on device\n");
+    EXPECT_EQ(std::filesystem::status("/dev/full").type(), std::filesystem::file_type::character);
+}
+
+// Over the file size limit the network file fails with a message, and its temporary file goes.
+TEST_F(SafeRunTest, OverTheFileSizeLimitTheRunFailsAndLeavesNothing) {
+    WriteParameters("Epochs = 1");
+    const std::map<std::string, std::string> before = Contents();
+    const ProgramResult r =
+        RunProgram("/bin/sh", {"-c", "ulimit -f 0 && exec \"$0\" \"$@\"", SynapsorPath(), "p.par"},
+                   dir.Path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "1 0.637377\nCannot write network file \"out.wgt\": File too large\n");
+    EXPECT_EQ(Contents(), before);
 }
 
 }  // namespace

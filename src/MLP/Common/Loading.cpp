@@ -47,13 +47,57 @@ std::string NumberText(double value) {
     return value < 0 ? "-inf" : "inf";
 }
 
+// The first weight or gain of the network that is not a finite number, in the words of the
+// network file ("weight From = F, To = T (layer A to layer B)", "gain of neuron N in layer L");
+// empty when every one is finite. A file reads back with such values (a diverged network is
+// saved as it was), but nothing can be recalled or trained with them.
+std::string NonFiniteNetworkValue(TBasicNetwork& network, const std::string& name) {
+    const auto finite = [](double v) { return std::isfinite(v); };
+    const std::string file = "Network file " + name + ", ";
+    const int layers = network.GetNumLayers();
+    // Weight by weight, so that a large network costs no copy of its weights.
+    for (int from = 0; from < layers; ++from) {
+        for (int to = 0; to < layers; ++to) {
+            TBasicConnections* c = network.GetConnections(from, to);
+            if (c == nullptr || !c->IsConnected())
+                continue;
+            for (int t = 0; t < network.GetLayer(to)->numNodes; ++t) {
+                for (int f = 0; f < network.GetLayer(from)->numNodes; ++f) {
+                    const double w = c->GetWeight(f, t);
+                    if (!finite(w) && c->IsValid(f, t)) {
+                        return file + "weight From = " + std::to_string(f) +
+                               ", To = " + std::to_string(t) + " (layer " + std::to_string(from) +
+                               " to layer " + std::to_string(to) + "): " + NumberText(w) +
+                               " is not a finite number";
+                    }
+                }
+            }
+        }
+    }
+    for (int l = 0; l < layers; ++l) {
+        TBasicLayer* layer = network.GetLayer(l);
+        for (int n = 0; n < layer->numNodes; ++n) {
+            const double gain = layer->GetNeuron(n)->GetGain();
+            if (!finite(gain)) {
+                return file + "gain of neuron " + std::to_string(n) + " in layer " +
+                       std::to_string(l) + ": " + NumberText(gain) + " is not a finite number";
+            }
+        }
+    }
+    return std::string();
+}
+
 }  // namespace
 
 std::unique_ptr<TBasicNetwork> LoadNetwork(FileTools& tools, const std::string& name) {
     // A directory opens as a stream here but cannot be read: the same report as a missing file.
     if (IsDirectory(name))
         throw OpenError("Error on File Open", name);
-    return tools.ReadNetworkFile(name.c_str());
+    std::unique_ptr<TBasicNetwork> network = tools.ReadNetworkFile(name.c_str());
+    const std::string nonFinite = NonFiniteNetworkValue(*network, name);
+    if (!nonFinite.empty())
+        throw FileTools::Error(nonFinite);
+    return network;
 }
 
 std::unique_ptr<Data> LoadDataSet(FileTools& tools, const std::string& name, DataSetRole role) {

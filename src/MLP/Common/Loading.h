@@ -19,6 +19,9 @@ namespace synapsor {
 // "data set file". It only changes how messages name the file.
 enum class DataSetRole { Training, Input };
 
+// A network holding a weight or gain that is not a finite number is refused as a file error
+// "Network file NAME, weight From = F, To = T (layer A to layer B): nan is not a finite number"
+// (or "..., gain of neuron N in layer L: ..."): it would make every output and error nan.
 std::unique_ptr<TBasicNetwork> LoadNetwork(FileTools& tools, const std::string& name);
 
 // The first data set of the file; a second data set (generated outputs and errors) is ignored.

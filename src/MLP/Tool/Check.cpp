@@ -16,6 +16,7 @@
 #include "MLP/Common/Loading.h"
 #include "MLP/Common/ParameterFile.h"
 #include "MLP/Common/ParameterLint.h"
+#include "MLP/Common/SaveNetwork.h"
 #include "MLP/Tool/CsvTable.h"
 #include "MLP/Tool/ToolCommands.h"
 #include "MLP/Tool/ToolSupport.h"
@@ -84,6 +85,15 @@ class Checker {
             Add(ValueOf("DestinationFile"), true,
                 "the directory " + directory.string() + " of the destination " + s.DestinationFile +
                     " does not exist");
+        } else {
+            // Claimed as the trainer claims it before its first epoch (the temporary file is
+            // created beside it and removed again): that answers for root and read-only file
+            // systems too, where the permission bits do not.
+            try {
+                PendingFile claim("network file", s.DestinationFile);
+            } catch (const FileTools::Error& e) {
+                Add(ValueOf("DestinationFile"), true, e.message);
+            }
         }
         if (!haveNetwork || !haveData)
             return;

@@ -1,6 +1,5 @@
-// A data set file written through the data set writer to a file (atomically) or to standard
-// output ("-"). The writer works on file names, so the text is made in a private temporary file
-// first and then copied to its destination.
+// A data set file written through the data set writer straight to a stream: the temporary file
+// beside the destination (OutputSet, MLP/Common/OutputSet.h) or standard output ("-").
 #pragma once
 
 #include <iosfwd>

@@ -23,21 +23,112 @@ int PredictedClass(const double* output, int outputs) {
     return ArgMax(output, outputs);
 }
 
-void AddClassFigures(Evaluation& e) {
-    e.perClass.assign(static_cast<std::size_t>(e.classes), ClassFigures());
-    for (int c = 0; c < e.classes; ++c) {
-        int predicted = 0;
-        for (int a = 0; a < e.classes; ++a) {
-            predicted += e.confusion[a][c];
-            e.perClass[c].support += e.confusion[c][a];
+struct ClassCounts {
+    int correct = 0;
+    std::vector<std::vector<int>> confusion;
+    std::vector<ClassFigures> perClass;
+};
+
+// The per-class figures come from counts per class, so that many classes cost memory in
+// proportion to their number; the matrix is kept only up to the limit.
+ClassCounts CountClasses(const std::vector<int>& actual, const std::vector<int>& predicted,
+                         int classes) {
+    ClassCounts counts;
+    const auto n = static_cast<std::size_t>(classes);
+    if (classes <= kMostClassesInMatrix)
+        counts.confusion.assign(n, std::vector<int>(n, 0));
+    std::vector<int> predictedCount(n, 0), hits(n, 0);
+    counts.perClass.assign(n, ClassFigures());
+    for (std::size_t i = 0; i < actual.size(); ++i) {
+        const int a = actual[i], p = predicted[i];
+        counts.perClass[a].support += 1;
+        predictedCount[p] += 1;
+        if (a == p) {
+            hits[a] += 1;
+            counts.correct += 1;
         }
-        const double hits = e.confusion[c][c];
-        ClassFigures& f = e.perClass[c];
-        f.precision = predicted > 0 ? hits / predicted : 0.0;
-        f.recall = f.support > 0 ? hits / f.support : 0.0;
+        if (!counts.confusion.empty())
+            counts.confusion[a][p] += 1;
+    }
+    for (std::size_t c = 0; c < n; ++c) {
+        ClassFigures& f = counts.perClass[c];
+        const double hit = hits[c];
+        f.precision = predictedCount[c] > 0 ? hit / predictedCount[c] : 0.0;
+        f.recall = f.support > 0 ? hit / f.support : 0.0;
         const double sum = f.precision + f.recall;
         f.f1 = sum > 0.0 ? 2.0 * f.precision * f.recall / sum : 0.0;
     }
+    return counts;
+}
+
+int ArgMaxOf(const std::vector<double>& values, int at, int width) {
+    return ArgMax(values.data() + at, width);
+}
+
+std::string ClassName(const std::vector<std::string>& names, int c) {
+    return names.empty() ? std::to_string(c) : names[static_cast<std::size_t>(c)];
+}
+
+// The confusion matrix (or a line saying why it is left out) and the per-class table.
+void PrintClasses(std::ostream& out, const std::vector<std::string>& names, int classes,
+                  const std::vector<std::vector<int>>& confusion,
+                  const std::vector<ClassFigures>& perClass) {
+    int width = 8;
+    for (const std::string& name : names)
+        width = std::max(width, static_cast<int>(name.size()) + 2);
+    if (confusion.empty()) {
+        out << "\nconfusion matrix left out: " << classes << " classes (more than "
+            << kMostClassesInMatrix << ")\n";
+    } else {
+        out << "\nconfusion matrix (rows: actual class, columns: predicted class)\n";
+        out << std::setw(width) << "";
+        for (int c = 0; c < classes; ++c)
+            out << std::setw(width) << ClassName(names, c);
+        out << '\n';
+        for (int a = 0; a < classes; ++a) {
+            out << std::setw(width) << ClassName(names, a);
+            for (int c = 0; c < classes; ++c)
+                out << std::setw(width) << confusion[a][c];
+            out << '\n';
+        }
+    }
+    out << '\n'
+        << std::left << std::setw(width) << "class"
+        << "precision  recall     f1         support\n";
+    for (int c = 0; c < classes; ++c) {
+        const ClassFigures& f = perClass[c];
+        out << std::setw(width) << ClassName(names, c) << std::setw(11) << f.precision
+            << std::setw(11) << f.recall << std::setw(11) << f.f1 << f.support << '\n';
+    }
+    out << std::right;
+}
+
+nlohmann::ordered_json ClassesJson(const std::vector<std::string>& names, int classes,
+                                   const std::vector<std::vector<int>>& confusion,
+                                   const std::vector<ClassFigures>& perClass) {
+    nlohmann::ordered_json j;
+    if (names.empty())
+        j["classes"] = classes;
+    else
+        j["classes"] = names;
+    if (!confusion.empty())
+        j["confusion"] = confusion;
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    for (int c = 0; c < classes; ++c) {
+        const ClassFigures& f = perClass[c];
+        nlohmann::ordered_json entry;
+        if (names.empty())
+            entry["class"] = c;
+        else
+            entry["class"] = names[static_cast<std::size_t>(c)];
+        entry["precision"] = f.precision;
+        entry["recall"] = f.recall;
+        entry["f1"] = f.f1;
+        entry["support"] = f.support;
+        list.push_back(entry);
+    }
+    j["per_class"] = list;
+    return j;
 }
 
 }  // namespace
@@ -109,16 +200,71 @@ Evaluation EvaluateOutputs(const Data& data, const RecallTable& table) {
         return e;
     e.classification = true;
     e.classes = outputs == 1 ? 2 : outputs;
-    e.confusion.assign(static_cast<std::size_t>(e.classes),
-                       std::vector<int>(static_cast<std::size_t>(e.classes), 0));
-    for (int i = 0; i < table.rows; ++i) {
-        const int predicted = PredictedClass(table.Row(i), outputs);
-        e.confusion[actual[i]][predicted] += 1;
-        e.correct += actual[i] == predicted ? 1 : 0;
-    }
+    std::vector<int> predicted(static_cast<std::size_t>(table.rows));
+    for (int i = 0; i < table.rows; ++i)
+        predicted[i] = PredictedClass(table.Row(i), outputs);
+    ClassCounts counts = CountClasses(actual, predicted, e.classes);
+    e.correct = counts.correct;
+    e.confusion = std::move(counts.confusion);
+    e.perClass = std::move(counts.perClass);
     e.accuracy = static_cast<double>(e.correct) / table.rows;
-    AddClassFigures(e);
     return e;
+}
+
+std::vector<ColumnEvaluation> EvaluateColumns(const Data& data, const RecallTable& table,
+                                              const Preparation& prep) {
+    SYN_ASSERT(prep.Outputs() == table.outputs && data.MbrNdxOutputs == table.outputs);
+    const int rows = table.rows;
+    std::vector<std::vector<double>> targets(static_cast<std::size_t>(rows));
+    for (int i = 0; i < rows; ++i) {
+        targets[i].resize(static_cast<std::size_t>(table.outputs));
+        data.GetOutputRow(HeldRow(data, i), targets[i].data());
+    }
+    std::vector<ColumnEvaluation> columns;
+    int at = 0;
+    for (const PrepColumn& column : prep.columns) {
+        if (column.role != ColumnRole::Target)
+            continue;
+        ColumnEvaluation c;
+        c.name = column.name;
+        c.classification = column.categorical;
+        if (column.categorical && column.Width() == 0)
+            continue;  // a text column without categories gives no output to judge
+        if (column.categorical) {
+            const int width = column.Width();
+            std::vector<int> actual(static_cast<std::size_t>(rows)), predicted(actual.size());
+            for (int i = 0; i < rows; ++i) {
+                actual[i] = ArgMaxOf(targets[i], at, width);
+                predicted[i] = ArgMax(table.Row(i) + at, width);
+            }
+            ClassCounts counts = CountClasses(actual, predicted, width);
+            c.classNames = column.categories;
+            c.correct = counts.correct;
+            c.accuracy = static_cast<double>(counts.correct) / rows;
+            c.confusion = std::move(counts.confusion);
+            c.perClass = std::move(counts.perClass);
+        } else {
+            double sum = 0.0;
+            for (int i = 0; i < rows; ++i)
+                sum += column.Unscale(targets[i][at]);
+            const double mean = sum / rows;
+            double squared = 0.0, absolute = 0.0, spread = 0.0;
+            for (int i = 0; i < rows; ++i) {
+                const double target = column.Unscale(targets[i][at]);
+                const double d = column.Unscale(table.Row(i)[at]) - target;
+                squared += d * d;
+                absolute += std::fabs(d);
+                spread += (target - mean) * (target - mean);
+            }
+            c.rms = std::sqrt(squared / rows);
+            c.mae = absolute / rows;
+            c.r2Defined = spread > 0.0;
+            c.r2 = c.r2Defined ? 1.0 - squared / spread : 0.0;
+        }
+        columns.push_back(std::move(c));
+        at += column.Width();
+    }
+    return columns;
 }
 
 void PrintEvaluation(std::ostream& console, const Evaluation& e) {
@@ -129,46 +275,53 @@ void PrintEvaluation(std::ostream& console, const Evaluation& e) {
     out << "rms       " << e.rms << '\n';
     out << "mse       " << e.mse << '\n';
     out << "mae       " << e.mae << '\n';
-    if (e.classification) {
+    if (e.classification && e.columns.empty()) {
         out << "accuracy  " << e.accuracy << " (" << e.correct << " of " << e.rows << " rows)\n";
-        out << "\nconfusion matrix (rows: actual class, columns: predicted class)\n";
-        out << std::setw(8) << "";
-        for (int c = 0; c < e.classes; ++c)
-            out << std::setw(8) << c;
-        out << '\n';
-        for (int a = 0; a < e.classes; ++a) {
-            out << std::setw(8) << a;
-            for (int c = 0; c < e.classes; ++c)
-                out << std::setw(8) << e.confusion[a][c];
-            out << '\n';
+        PrintClasses(out, {}, e.classes, e.confusion, e.perClass);
+    }
+    for (const ColumnEvaluation& c : e.columns) {
+        out << "\ntarget " << c.name << '\n';
+        if (c.classification) {
+            out << "accuracy  " << c.accuracy << " (" << c.correct << " of " << e.rows
+                << " rows)\n";
+            PrintClasses(out, c.classNames, static_cast<int>(c.classNames.size()), c.confusion,
+                         c.perClass);
+            continue;
         }
-        out << "\nclass   precision  recall     f1         support\n";
-        for (int c = 0; c < e.classes; ++c) {
-            const ClassFigures& f = e.perClass[c];
-            out << std::left << std::setw(8) << c << std::setw(11) << f.precision << std::setw(11)
-                << f.recall << std::setw(11) << f.f1 << f.support << std::right << '\n';
-        }
+        out << "rms       " << c.rms << " (in the table's units)\n";
+        out << "mae       " << c.mae << '\n';
+        if (c.r2Defined)
+            out << "r2        " << c.r2 << '\n';
+        else
+            out << "r2        none: the targets do not vary\n";
     }
     console << out.str();
 }
 
 nlohmann::ordered_json EvaluationJson(const Evaluation& e) {
     nlohmann::ordered_json j = {{"rows", e.rows}, {"rms", e.rms}, {"mse", e.mse}, {"mae", e.mae}};
-    if (!e.classification)
-        return j;
-    j["accuracy"] = e.accuracy;
-    j["classes"] = e.classes;
-    j["confusion"] = e.confusion;
-    nlohmann::ordered_json perClass = nlohmann::ordered_json::array();
-    for (int c = 0; c < e.classes; ++c) {
-        const ClassFigures& f = e.perClass[c];
-        perClass.push_back({{"class", c},
-                            {"precision", f.precision},
-                            {"recall", f.recall},
-                            {"f1", f.f1},
-                            {"support", f.support}});
+    if (e.classification && e.columns.empty()) {
+        j["accuracy"] = e.accuracy;
+        j.update(ClassesJson({}, e.classes, e.confusion, e.perClass));
     }
-    j["per_class"] = perClass;
+    if (e.columns.empty())
+        return j;
+    nlohmann::ordered_json columns = nlohmann::ordered_json::array();
+    for (const ColumnEvaluation& c : e.columns) {
+        nlohmann::ordered_json column = {{"name", c.name}};
+        if (c.classification) {
+            column["accuracy"] = c.accuracy;
+            column["correct"] = c.correct;
+            column.update(ClassesJson(c.classNames, static_cast<int>(c.classNames.size()),
+                                      c.confusion, c.perClass));
+        } else {
+            column["rms"] = c.rms;
+            column["mae"] = c.mae;
+            column["r2"] = c.r2Defined ? nlohmann::ordered_json(c.r2) : nlohmann::ordered_json();
+        }
+        columns.push_back(column);
+    }
+    j["targets"] = columns;
     return j;
 }
 
@@ -180,7 +333,28 @@ void RunEvaluate(const EvaluateOptions& options, std::ostream& console) {
         throw ToolError("Data set file " + options.dataFile +
                         " has no expected outputs to evaluate against");
     }
-    const Evaluation evaluation = EvaluateOutputs(*data, RecallRows(*network, *data));
+    Preparation prep;
+    if (!options.prepFile.empty()) {
+        prep = ReadPreparationFile(options.prepFile);
+        if (prep.Inputs() != data->MbrNdxInputs) {
+            throw ToolError("Data set file " + options.dataFile + " has " +
+                            std::to_string(data->MbrNdxInputs) +
+                            " inputs per row, but the preparation " + options.prepFile +
+                            " describes " + std::to_string(prep.Inputs()));
+        }
+        if (prep.Outputs() != data->MbrNdxOutputs) {
+            throw ToolError("Data set file " + options.dataFile + " has " +
+                            std::to_string(data->MbrNdxOutputs) +
+                            " expected outputs per row, but the preparation " + options.prepFile +
+                            " describes " + std::to_string(prep.Outputs()));
+        }
+    }
+    CheckFiniteRows(*data, options.dataFile);
+    const RecallTable table = RecallRows(*network, *data);
+    CheckFiniteOutputs(table, options.networkFile);
+    Evaluation evaluation = EvaluateOutputs(*data, table);
+    if (!options.prepFile.empty())
+        evaluation.columns = EvaluateColumns(*data, table, prep);
     if (options.json) {
         console << EvaluationJson(evaluation).dump(2) << '\n';
     } else {
@@ -197,6 +371,9 @@ void AddEvaluateCommand(CLI::App& app) {
         "evaluate", "Compare a network's outputs with a data set's expected outputs");
     cmd->add_option("network", options->networkFile, "Network file")->required();
     cmd->add_option("data", options->dataFile, "Data set file with expected outputs")->required();
+    cmd->add_option("--prep", options->prepFile,
+                    "Preparation of import: errors in the table's units and classes by name, "
+                    "per target column");
     cmd->add_flag("--json", options->json, "Print the figures as one JSON object");
     cmd->callback([options] { RunEvaluate(*options, std::cout); });
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "FileHandler/Filer.h"
+#include "MLP/Common/OutputSet.h"
 #include "MLP/Tool/CsvTable.h"
 #include "MLP/Tool/ToolCommands.h"
 #include "MLP/Tool/ToolSupport.h"
@@ -78,6 +79,7 @@ struct Part {
     enum Show { Value, Difference } show = Value;
     std::string plainName;  // without a preparation: name + 1-based index
     std::string suffix;     // with one: appended to the column names
+    bool scores = false;    // a text column's output per category follows its class name
 };
 
 double Get(const Part& part, int row, int col) {
@@ -92,7 +94,7 @@ double Get(const Part& part, int row, int col) {
 class Exporter {
   public:
     Exporter(const Data* first, const Data* second, const Preparation* prep,
-             const std::string& file)
+             const std::string& file, bool scores)
         : prep(prep), file(file) {
         const Data* any = first ? first : second;
         rows = any->MbrNdxDataRows;
@@ -104,7 +106,7 @@ class Exporter {
         if (second) {
             labels.push_back(second);
             Add({second, false, second->MbrNdxInputs, ColumnRole::Target, Part::Value, "output",
-                 "_predicted"});
+                 "_predicted", scores});
             Add({second, true, second->MbrNdxOutputs, ColumnRole::Target, Part::Difference, "error",
                  "_error"});
         }
@@ -125,6 +127,10 @@ class Exporter {
             for (const PrepColumn& column : prep->columns) {
                 if (column.role == part.role && Shown(part, column))
                     header.push_back(column.name + part.suffix);
+                if (column.role == part.role && column.categorical && part.scores) {
+                    for (const std::string& category : column.categories)
+                        header.push_back(column.name + "_score_" + category);
+                }
             }
         }
         Line(out, header);
@@ -180,6 +186,8 @@ class Exporter {
                 }
                 if (Shown(part, column))
                     cells.push_back(column.categories[static_cast<std::size_t>(best)]);
+                for (int j = 0; part.scores && j < column.Width(); ++j)
+                    cells.push_back(Exported(Get(part, row, at + j)));
             } else {
                 const double v = Get(part, row, at);
                 cells.push_back(InUnits(
@@ -206,20 +214,24 @@ class Exporter {
 }  // namespace
 
 void ExportCsv(std::ostream& out, const Data* first, const Data* second, const Preparation* prep,
-               const std::string& dataFile) {
-    Exporter(first, second, prep, dataFile).Write(out);
+               const std::string& dataFile, bool scores) {
+    Exporter(first, second, prep, dataFile, scores).Write(out);
 }
 
 void AddExportCommand(CLI::App& app) {
     struct Options {
         std::string data, prep, output;
+        bool scores = false;
     };
     auto o = std::make_shared<Options>();
     CLI::App* sub = app.add_subcommand(
         "export", "Write a data set file (also a recall's results) as a CSV table");
     sub->add_option("data-set", o->data, "data set file")->required();
-    sub->add_option("--prep", o->prep,
-                    "preparation of import: original units, column and class names");
+    CLI::Option* prepOption = sub->add_option(
+        "--prep", o->prep, "preparation of import: original units, column and class names");
+    sub->add_flag("--scores", o->scores,
+                  "after each predicted class, the network's output for every class")
+        ->needs(prepOption);
     sub->add_option("-o,--output", o->output, "CSV file to write (default: standard output)");
     sub->callback([o]() {
         Preparation prep;
@@ -237,9 +249,18 @@ void AddExportCommand(CLI::App& app) {
             throw ToolError("Cannot open data set file " + o->data);
         if (!first && !second)
             throw ToolError("Data set file " + o->data + " holds no values");
-        WriteToolOutput(o->output, "CSV file", std::cout, [&](std::ostream& out) {
-            ExportCsv(out, first.get(), second.get(), o->prep.empty() ? nullptr : &prep, o->data);
+        if (o->scores && !second) {
+            throw ToolError("Data set file " + o->data +
+                            " holds no network outputs to give scores of (recall -o writes them)");
+        }
+        OutputSet outputs(std::cout);
+        outputs.AddInput(o->data);
+        outputs.AddInput(o->prep);
+        outputs.Add("CSV file", o->output, [&](std::ostream& out) {
+            ExportCsv(out, first.get(), second.get(), o->prep.empty() ? nullptr : &prep, o->data,
+                      o->scores);
         });
+        outputs.Commit();
     });
 }
 

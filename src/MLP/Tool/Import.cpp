@@ -15,8 +15,8 @@
 #include <unordered_map>
 
 #include "FileHandler/ParseTools.h"
+#include "MLP/Common/OutputSet.h"
 #include "MLP/Tool/Create.h"
-#include "MLP/Tool/DataSetOutput.h"
 #include "MLP/Tool/ToolCommands.h"
 #include "MLP/Tool/ToolSupport.h"
 
@@ -883,8 +883,6 @@ void ImportedTable::WriteDataSet(std::ostream& out, int part) const {
     tools.WriteEndTag(out, "Data");
     out.put('\n');
     tools.WriteEndTag(out, "DataSet");
-    if (!out)
-        throw ToolError("cannot write the data set");
 }
 
 ImportedTable ImportCsv(const std::string& file, const CsvOptions& csv,
@@ -964,6 +962,35 @@ char DelimiterOption(const std::string& text) {
     return text[0];
 }
 
+// --split names a share of the rows strictly between 0 and 1: 1 (or nan) would leave the test
+// set empty and an old --test-out file in place.
+std::string SplitShare(const std::string& text) {
+    char* end = nullptr;
+    const double share = std::strtod(text.c_str(), &end);
+    if (end == text.c_str() || *end != '\0' || !(share > 0.0 && share < 1.0))
+        return "must lie between 0 and 1 (both excluded), not " + text;
+    return "";
+}
+
+// All or none: the preparation, the data set and the test data set.
+void WriteImportOutputs(const ImportCommand& cmd, const ImportedTable& imported) {
+    const ImportSummary& result = imported.summary;
+    OutputSet outputs(std::cout);
+    outputs.AddInput(cmd.csv);
+    outputs.AddInput(cmd.prepIn);
+    if (!cmd.prepOut.empty()) {
+        outputs.Add("preparation file", cmd.prepOut,
+                    [&](std::ostream& out) { WritePreparation(out, result.prep); });
+    }
+    outputs.Add("data set file", cmd.output,
+                [&](std::ostream& out) { imported.WriteDataSet(out, 0); });
+    if (result.rows[1] > 0) {
+        outputs.Add("data set file", cmd.testOut,
+                    [&](std::ostream& out) { imported.WriteDataSet(out, 1); });
+    }
+    outputs.Commit();
+}
+
 void RunImportCommand(ImportCommand& cmd, const CLI::App& sub) {
     ImportOptions& options = cmd.options;
     options.scale = cmd.scale == "zscore" ? ColumnScale::ZScore
@@ -994,16 +1021,7 @@ void RunImportCommand(ImportCommand& cmd, const CLI::App& sub) {
         std::cerr << "synapsor-tool: dropped " << result.dropped << " of " << result.rowsRead
                   << " rows with a missing or non-numeric value" << std::endl;
     }
-    if (!cmd.prepOut.empty()) {
-        WriteToolOutput(cmd.prepOut, "preparation file", std::cout,
-                        [&](std::ostream& out) { WritePreparation(out, result.prep); });
-    }
-    WriteToolOutput(cmd.output, "data set file", std::cout,
-                    [&](std::ostream& out) { imported.WriteDataSet(out, 0); });
-    if (result.rows[1] > 0) {
-        WriteToolOutput(cmd.testOut, "data set file", std::cout,
-                        [&](std::ostream& out) { imported.WriteDataSet(out, 1); });
-    }
+    WriteImportOutputs(cmd, imported);
     std::cerr << "synapsor-tool: " << result.rows[0] << " rows to "
               << (cmd.output == "-" ? "standard output" : cmd.output);
     if (result.rows[1] > 0)
@@ -1037,7 +1055,7 @@ void AddImportCommand(CLI::App& app) {
                       ->check(CLI::IsMember({"minmax", "zscore", "none"}));
     auto* split = sub->add_option("--split", cmd->options.split,
                                   "share of the rows for -o, the rest to --test-out")
-                      ->check(CLI::Range(0.0, 1.0));
+                      ->check(SplitShare, "share in (0, 1)");
     auto* testOut = sub->add_option("--test-out", cmd->testOut, "data set file for the rest");
     split->needs(testOut);
     testOut->needs(split);

@@ -75,7 +75,8 @@ class ImportedTable {
 
     // Part 0 is the first data set, part 1 the rows after the split point.
     std::unique_ptr<Data> BuildData(int part) const;
-    // The data set file's text, as the data set writer writes it, row by row.
+    // The data set file's text, as the data set writer writes it, row by row; a failing stream
+    // is left to the caller to report.
     void WriteDataSet(std::ostream& out, int part) const;
 
     ImportSummary summary;

@@ -11,6 +11,7 @@
 #include <limits>
 #include <sstream>
 
+#include "MLP/Common/OutputSet.h"
 #include "MLP/Tool/SvgWriter.h"
 #include "MLP/Tool/ToolCommands.h"
 #include "MLP/Tool/ToolSupport.h"
@@ -36,9 +37,11 @@ struct Axis {
     double lo = 0, hi = 1;    // in data units (log10 of them on a log axis)
     double from = 0, to = 1;  // pixels
     bool log = false;
+    // Halving both sides keeps the quotient exact and the difference finite for data that
+    // spans more than the largest double (-1e308 to 1e308).
     double operator()(double v) const {
         const double t = log ? std::log10(v) : v;
-        return from + (t - lo) / (hi - lo) * (to - from);
+        return from + (t * 0.5 - lo * 0.5) / (hi * 0.5 - lo * 0.5) * (to - from);
     }
 };
 
@@ -71,18 +74,33 @@ Curve ReadEpochLines(std::istream& in, const std::string& name) {
 
 std::vector<double> NiceTicks(double lo, double hi, int target) {
     std::vector<double> ticks;
-    if (!(hi > lo) || target < 1)
+    if (!(hi > lo) || target < 1 || !std::isfinite(lo) || !std::isfinite(hi))
         return {lo};
-    const double raw = (hi - lo) / target;
+    double raw = (hi - lo) / target;
+    if (!std::isfinite(raw))
+        raw = (hi * 0.5 - lo * 0.5) / target * 2.0;
     const double power = std::pow(10.0, std::floor(std::log10(raw)));
     double step = power;
     for (const double m : {1.0, 2.0, 5.0, 10.0}) {
+        if (!std::isfinite(m * power))
+            break;
         step = m * power;
         if (step >= raw)
             break;
     }
-    for (double k = std::ceil(lo / step - 1e-9); k * step <= hi + step * 1e-9; k += 1.0)
-        ticks.push_back(k * step == 0.0 ? 0.0 : k * step);
+    // The tick index is counted in an integer: far from zero (beyond 2^53 steps) adding 1 to a
+    // double no longer changes it, and such ticks fall together and are kept once. A step at
+    // least the target's share of the range gives no more than target + 1 ticks.
+    const double first = std::ceil(lo / step - 1e-9);
+    const int most = 2 * target + 4;
+    for (int n = 0; n < most; ++n) {
+        const double k = first + n;
+        const double tick = k * step == 0.0 ? 0.0 : k * step;
+        if (!(tick <= hi + step * 1e-9) || !std::isfinite(tick))
+            break;
+        if (ticks.empty() || tick != ticks.back())
+            ticks.push_back(tick);
+    }
     return ticks;
 }
 
@@ -112,8 +130,10 @@ void WritePlot(std::ostream& out, const std::vector<Curve>& given, const PlotOpt
 
     Axis x{xlo, xhi, kLeft, kWidth - kRight, false};
     if (x.hi == x.lo) {
-        x.lo -= 1;
-        x.hi += 1;
+        // Beyond 2^53 one epoch is below the spacing of doubles: widen by a share of the value.
+        const double widen = std::max(1.0, std::fabs(x.lo) * 1e-12);
+        x.lo -= widen;
+        x.hi += widen;
     }
     Axis y{0, 1, kHeight - kBottom, kTop, options.logY};
     std::vector<double> yticks;
@@ -131,9 +151,14 @@ void WritePlot(std::ostream& out, const std::vector<Curve>& given, const PlotOpt
             }
         }
     } else {
-        const double pad = yhi > ylo ? (yhi - ylo) * 0.05 : std::max(std::fabs(yhi) * 0.1, 1.0);
-        y.lo = ylo - pad;
-        y.hi = yhi + pad;
+        const double span = yhi - ylo;
+        const double pad = yhi > ylo
+                               ? (std::isfinite(span) ? span * 0.05 : (yhi * 0.5 - ylo * 0.5) * 0.1)
+                               : std::max(std::fabs(yhi) * 0.1, 1.0);
+        // Errors near the largest double must not pad the axis to infinity.
+        const double largest = std::numeric_limits<double>::max();
+        y.lo = std::max(ylo - pad, -largest);
+        y.hi = std::min(yhi + pad, largest);
         if (ylo >= 0 && y.lo < 0)
             y.lo = 0;
         yticks = NiceTicks(y.lo, y.hi, 6);
@@ -225,8 +250,11 @@ void AddPlotCommand(CLI::App& app) {
             std::cerr << "synapsor-tool: warning: " << skipped
                       << " epoch lines left out: their error cannot be drawn" << std::endl;
         }
-        WriteToolOutput(o->output, "SVG file", std::cout,
-                        [&](std::ostream& out) { out << svg.str(); });
+        OutputSet outputs(std::cout);
+        for (const std::string& log : o->logs)
+            outputs.AddInput(log);
+        outputs.Add("SVG file", o->output, [&](std::ostream& out) { out << svg.str(); });
+        outputs.Commit();
     });
 }
 

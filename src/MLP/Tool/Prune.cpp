@@ -1,6 +1,7 @@
 #include "MLP/Tool/Prune.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <iostream>
@@ -9,6 +10,7 @@
 #include <ostream>
 
 #include "FileHandler/ParseTools.h"
+#include "MLP/Common/OutputSet.h"
 #include "MLP/Tool/ToolCommands.h"
 #include "MLP/Tool/ToolSupport.h"
 #include "NeuralNets/Layers.h"
@@ -23,6 +25,14 @@ std::string Number(double value) {
     char buffer[64];
     std::snprintf(buffer, sizeof buffer, "%.6g", value);
     return buffer;
+}
+
+// A value as the user wrote it, as far as a double keeps it: the shortest text that reads back
+// as the same double (1.0000000001 stays 1.0000000001, where six digits would say 1).
+std::string Given(double value) {
+    char buffer[64];
+    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return ec == std::errc() ? std::string(buffer, end) : Number(value);
 }
 
 std::string Padded(const std::string& text, std::size_t width) {
@@ -189,9 +199,9 @@ void CheckPruneOptions(const PruneOptions& options) {
     if (options.threshold.has_value() == options.fraction.has_value())
         throw ToolError("give either --threshold or --fraction");
     if (options.threshold && !(*options.threshold >= 0.0))
-        throw ToolError("the threshold must be 0 or more, not " + Number(*options.threshold));
+        throw ToolError("the threshold must be 0 or more, not " + Given(*options.threshold));
     if (options.fraction && !(*options.fraction >= 0.0 && *options.fraction <= 1.0))
-        throw ToolError("the fraction must lie between 0 and 1, not " + Number(*options.fraction));
+        throw ToolError("the fraction must lie between 0 and 1, not " + Given(*options.fraction));
 }
 
 std::vector<PairPruneReport> PruneWeights(TBasicNetwork& network, const PruneOptions& options) {
@@ -376,8 +386,11 @@ void RunPrune(const PruneFiles& files, const PruneOptions& options, std::ostream
         throw ToolError(files.network + ": " + e.what());
     }
     FileTools tools;
-    WriteToolOutput(files.output, "network file", out,
-                    [&](std::ostream& stream) { tools.WriteNetwork(stream, network.get()); });
+    OutputSet outputs(out);
+    outputs.AddInput(files.network);
+    outputs.Add("network file", files.output,
+                [&](std::ostream& stream) { tools.WriteNetwork(stream, network.get()); });
+    outputs.Commit();
     std::ostream& reportStream = files.output.empty() || files.output == "-" ? messages : out;
     WritePruneReport(report, reportStream);
     reportStream.flush();

@@ -1,9 +1,12 @@
 #include "MLP/Tool/Recall.h"
 
+#include <cmath>
 #include <iostream>
 
 #include "Common/Assert.h"
 #include "FileHandler/Filer.h"
+#include "MLP/Common/Loading.h"
+#include "MLP/Common/OutputSet.h"
 #include "MLP/Tool/CsvWriter.h"
 #include "MLP/Tool/DataSetOutput.h"
 #include "MLP/Tool/ToolCommands.h"
@@ -30,6 +33,29 @@ RecallTable RecallRows(TBasicNetwork& network, const Data& data) {
                        table.values.data() + static_cast<std::size_t>(i) * table.outputs);
     }
     return table;
+}
+
+void CheckFiniteRows(const Data& data, const std::string& dataFile) {
+    const std::string nonFinite = FindNonFinite(data, dataFile, DataSetRole::Input);
+    if (!nonFinite.empty())
+        throw ToolError(nonFinite);
+}
+
+void CheckFiniteOutputs(const RecallTable& table, const std::string& networkFile) {
+    for (int i = 0; i < table.rows; ++i) {
+        const double* output = table.Row(i);
+        for (int k = 0; k < table.outputs; ++k) {
+            if (!std::isfinite(output[k])) {
+                throw ToolError("Network file " + networkFile + " gives output " +
+                                std::to_string(k + 1) + " of row " + std::to_string(i + 1) +
+                                " as " +
+                                (std::isnan(output[k]) ? "nan"
+                                 : output[k] < 0       ? "-inf"
+                                                       : "inf") +
+                                ", not a finite number");
+            }
+        }
+    }
 }
 
 int ArgMax(const double* values, int count) {
@@ -89,15 +115,21 @@ void RunRecall(const RecallOptions& options, std::ostream& console) {
     std::unique_ptr<TBasicNetwork> network = LoadToolNetwork(options.networkFile);
     std::unique_ptr<Data> data = LoadToolDataSet(options.dataFile);
     CheckToolFit(*data, *network, options.dataFile, options.networkFile);
+    CheckFiniteRows(*data, options.dataFile);
     const RecallTable table = RecallRows(*network, *data);
+    CheckFiniteOutputs(table, options.networkFile);
+    OutputSet outputs(console);
+    outputs.AddInput(options.networkFile);
+    outputs.AddInput(options.dataFile);
     if (!options.dataSetOutput.empty()) {
-        WriteToolOutput(options.dataSetOutput, "data set file", console,
-                        [&](std::ostream& out) { WriteRecallDataSet(out, *data, table); });
+        outputs.Add("data set file", options.dataSetOutput,
+                    [&](std::ostream& out) { WriteRecallDataSet(out, *data, table); });
     }
     if (!options.csvOutput.empty() || options.dataSetOutput.empty()) {
-        WriteToolOutput(options.csvOutput, "CSV file", console,
-                        [&](std::ostream& out) { WriteRecallCsv(out, table); });
+        outputs.Add("CSV file", options.csvOutput,
+                    [&](std::ostream& out) { WriteRecallCsv(out, table); });
     }
+    outputs.Commit();
 }
 
 void AddRecallCommand(CLI::App& app) {

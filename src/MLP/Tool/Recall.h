@@ -35,6 +35,12 @@ struct RecallTable {
 int HeldRow(const Data& data, int i);
 // The data set's rows must deliver as many inputs as the network's input layer takes.
 RecallTable RecallRows(TBasicNetwork& network, const Data& data);
+// Refuses (ToolError) a data set holding an input or expected output that is not a finite number,
+// with the trainer's message "Data set file NAME, row R, column C: nan is not a finite number".
+void CheckFiniteRows(const Data& data, const std::string& dataFile);
+// Refuses outputs that are not finite numbers (a linear output layer can overflow with finite
+// weights): "Network file NAME gives output K of row R as inf, not a finite number".
+void CheckFiniteOutputs(const RecallTable& table, const std::string& networkFile);
 // Index of the largest value (the first of equal ones).
 int ArgMax(const double* values, int count);
 

@@ -58,9 +58,48 @@ void SvgWriter::Text(double x, double y, std::string_view text, std::string_view
     out << '>' << Escape(text) << "</text>\n";
 }
 
+namespace {
+
+// The length of the well-formed UTF-8 sequence at text[i] that XML allows as a character, or 0:
+// overlong forms, surrogates, code points past U+10FFFF, the noncharacters U+FFFE and U+FFFF and
+// the C1 controls U+0080 to U+009F count as not allowed.
+std::size_t CharacterLength(std::string_view text, std::size_t i) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char lead = byte(i);
+    std::size_t length = 0;
+    char32_t code = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        code = lead & 0x1Fu;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        code = lead & 0x0Fu;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        code = lead & 0x07u;
+    } else {
+        return 0;
+    }
+    if (text.size() - i < length)
+        return 0;
+    for (std::size_t k = 1; k < length; ++k) {
+        if ((byte(i + k) & 0xC0u) != 0x80u)
+            return 0;
+        code = (code << 6) | (byte(i + k) & 0x3Fu);
+    }
+    const char32_t least = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
+    const bool allowed = code >= least && code <= 0x10FFFF && !(code >= 0xD800 && code <= 0xDFFF) &&
+                         code != 0xFFFE && code != 0xFFFF && !(code >= 0x80 && code <= 0x9F);
+    return allowed ? length : 0;
+}
+
+}  // namespace
+
 std::string SvgWriter::Escape(std::string_view text) {
     std::string escaped;
-    for (const char c : text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        const auto u = static_cast<unsigned char>(c);
         switch (c) {
             case '&':
                 escaped += "&amp;";
@@ -75,11 +114,19 @@ std::string SvgWriter::Escape(std::string_view text) {
                 escaped += "&quot;";
                 break;
             default:
-                // Control characters other than tab and line ends are not allowed in XML at all.
-                if (static_cast<unsigned char>(c) < 32 && c != '\t' && c != '\n' && c != '\r')
+                // Control characters other than tab and line ends are not allowed in XML at all,
+                // and a byte that does not start a UTF-8 character (a title or file name in
+                // another encoding) would make the document unreadable: both become "?".
+                if ((u < 32 && c != '\t' && c != '\n' && c != '\r') || u == 127) {
                     escaped += '?';
-                else
+                } else if (u < 128) {
                     escaped += c;
+                } else if (const std::size_t length = CharacterLength(text, i); length > 0) {
+                    escaped.append(text.substr(i, length));
+                    i += length - 1;
+                } else {
+                    escaped += '?';
+                }
         }
     }
     return escaped;
@@ -87,6 +134,8 @@ std::string SvgWriter::Escape(std::string_view text) {
 
 // Two decimals are far below a pixel; the text reads the same in every locale.
 std::string SvgWriter::Number(double value) {
+    if (!std::isfinite(value))
+        return "0";
     const double rounded = std::round(value * 100.0) / 100.0;
     char text[40];
     const auto [ptr, ec] = std::to_chars(text, text + sizeof text, rounded == 0.0 ? 0.0 : rounded,

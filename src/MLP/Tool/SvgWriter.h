@@ -1,5 +1,6 @@
 // A small writer of SVG documents: the few elements a chart needs (lines, polylines, rectangles,
-// text), every attribute and text escaped for XML, numbers written independently of the locale.
+// text), every attribute and text escaped for XML (bytes that are no allowed UTF-8 character
+// become "?"), numbers written independently of the locale (a non-finite one as 0).
 // The document is complete once Finish is called (or the writer is destroyed).
 #pragma once
 

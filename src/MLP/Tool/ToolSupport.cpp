@@ -1,7 +1,6 @@
 #include "MLP/Tool/ToolSupport.h"
 
 #include <exception>
-#include <locale>
 #include <new>
 #include <ostream>
 #include <string>
@@ -10,7 +9,7 @@
 #include "FileHandler/ParseTools.h"
 #include "KQmessage/KQML.h"
 #include "MLP/Common/Loading.h"
-#include "MLP/Common/SaveNetwork.h"
+#include "MLP/Common/OutputSet.h"
 
 namespace synapsor {
 
@@ -31,6 +30,8 @@ std::unique_ptr<TBasicNetwork> LoadToolNetwork(const std::string& file) {
         // The reader's messages say what is wrong but not in which file.
         if (e.HasPosition())
             throw ToolError(Positioned(file, e));
+        if (e.message.find(file) != std::string::npos)
+            throw ToolError(e.message);
         throw ToolError(file + ": " + e.message);
     }
 }
@@ -61,17 +62,9 @@ void CheckToolFit(const Data& data, const TBasicNetwork& network, const std::str
 
 void WriteToolOutput(const std::string& file, const std::string& what, std::ostream& console,
                      const std::function<void(std::ostream&)>& write) {
-    if (file.empty() || file == "-") {
-        write(console);
-        console.flush();
-        if (!console)
-            throw ToolError("cannot write " + what + " to standard output");
-        return;
-    }
-    WriteFileAtomically(what, file, [&](std::ostream& out) {
-        out.imbue(std::locale::classic());
-        write(out);
-    });
+    OutputSet outputs(console);
+    outputs.Add(what, file, write);
+    outputs.Commit();
 }
 
 std::string DescribeToolFailure() {

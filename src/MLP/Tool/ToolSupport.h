@@ -32,8 +32,9 @@ std::unique_ptr<Data> LoadToolDataSet(const std::string& file);
 void CheckToolFit(const Data& data, const TBasicNetwork& network, const std::string& dataFile,
                   const std::string& networkFile);
 
-// Writes through `write` to `file`, atomically (what names the kind of file in a failure), or to
-// `console` when file is empty or "-".
+// Writes through `write` to `file` (what names the kind of file in a failure), or to `console`
+// when file is empty or "-": one output of an OutputSet (MLP/Common/OutputSet.h). A command with
+// several outputs, or with inputs an output must not replace, uses an OutputSet itself.
 void WriteToolOutput(const std::string& file, const std::string& what, std::ostream& console,
                      const std::function<void(std::ostream&)>& write);
 

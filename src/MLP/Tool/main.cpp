@@ -1,11 +1,16 @@
 // synapsor-tool: the programs around training, one subcommand each. Results go to standard
 // output or to the files named; messages to standard error as "synapsor-tool: MESSAGE".
-// Exit status: 0 on success, 1 when the work failed, 2 on a usage error (with the usage).
+// Exit status: 0 on success, 1 when the work failed, 2 on a usage error (with the usage), 128 +
+// the signal on SIGINT or SIGTERM, after removing the temporary files of the outputs.
+#include <algorithm>
 #include <iostream>
 #include <locale>
+#include <string>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
+#include "MLP/Common/InterruptCleanup.h"
 #include "MLP/Tool/ToolCommands.h"
 #include "MLP/Tool/ToolSupport.h"
 
@@ -20,6 +25,63 @@ const CLI::App& FailedCommand(const CLI::App& app) {
             return *at;
         at = parsed.back();
     }
+}
+
+std::size_t EditDistance(const std::string& a, const std::string& b) {
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j)
+        row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+// The first word that is no option names the subcommand; when no subcommand has that name, the
+// message "unknown subcommand NAME (did you mean X?)" names the closest ones (two edits or fewer,
+// or the word as the start of a name), else lists them all. Empty when the word is known or
+// there is none (the parser then reports what is missing).
+std::string UnknownSubcommand(const CLI::App& app, int argc, char** argv) {
+    std::string word;
+    for (int i = 1; i < argc && word.empty(); ++i) {
+        if (argv[i][0] != '-' || argv[i][1] == '\0')
+            word = argv[i];
+    }
+    if (word.empty())
+        return std::string();
+    std::vector<std::string> names;
+    for (const CLI::App* sub : app.get_subcommands({})) {
+        if (sub->check_name(word))
+            return std::string();
+        names.push_back(sub->get_name());
+    }
+    std::size_t best = 3;
+    std::vector<std::string> close;
+    for (const std::string& name : names) {
+        const bool prefix = word.size() >= 2 && name.compare(0, word.size(), word) == 0;
+        const std::size_t d = prefix ? 1 : EditDistance(word, name);
+        if (d > 2)
+            continue;
+        if (d < best) {
+            best = d;
+            close.clear();
+        }
+        if (d == best)
+            close.push_back(name);
+    }
+    const std::vector<std::string>& shown = close.empty() ? names : close;
+    std::string list;
+    for (std::size_t k = 0; k < shown.size(); ++k)
+        list += (k == 0 ? "" : k + 1 == shown.size() ? " or " : ", ") + shown[k];
+    return "unknown subcommand " + word +
+           (close.empty() ? " (the subcommands are " : " (did you mean ") + list +
+           (close.empty() ? ")" : "?)");
 }
 
 int Run(int argc, char** argv) {
@@ -41,6 +103,11 @@ int Run(int argc, char** argv) {
     AddInfoCommand(app);
     AddPruneCommand(app);
 
+    const std::string unknown = UnknownSubcommand(app, argc, argv);
+    if (!unknown.empty()) {
+        std::cerr << "synapsor-tool: " << unknown << '\n' << app.help();
+        return kToolUsage;
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -55,6 +122,9 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Temporary files beside the outputs go away on SIGINT and SIGTERM; over the file size limit
+    // a write fails with a message instead of the signal ending the program.
+    synapsor::InstallInterruptCleanup();
     std::cout.imbue(std::locale::classic());
     try {
         return Run(argc, argv);

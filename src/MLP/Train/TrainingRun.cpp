@@ -1,9 +1,12 @@
 #include "MLP/Train/TrainingRun.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <iostream>
 #include <locale>
 #include <memory>
@@ -17,10 +20,11 @@
 #include "FileHandler/Filer.h"
 #include "KQmessage/KQML.h"
 #include "MLP/Common/FailureReport.h"
+#include "MLP/Common/InterruptCleanup.h"
 #include "MLP/Common/Loading.h"
 #include "MLP/Common/SaveNetwork.h"
 #include "MLP/Common/TrainParams.h"
-#include "NeuralNets/TrainModule.h"
+#include "Training/TrainModule.h"
 
 namespace synapsor {
 
@@ -54,6 +58,15 @@ bool WeightsFinite(TBasicNetwork& network) {
     return std::all_of(weights.begin(), weights.end(), [](double w) { return std::isfinite(w); });
 }
 
+// "EPOCH ERROR\n", the error as an output stream prints a float by default (six significant
+// digits, "%g").
+void WriteEpochLine(PendingOutput& out, std::int64_t epoch, float error) {
+    char line[64];
+    const int size = std::snprintf(line, sizeof line, "%lld %g\n", static_cast<long long>(epoch),
+                                   static_cast<double>(error));
+    out.Append(line, static_cast<std::size_t>(size));
+}
+
 void Train(const TrainSettings& settings) {
     FileTools networkTools;
     FileTools dataTools;
@@ -73,10 +86,15 @@ void Train(const TrainSettings& settings) {
     TBackpropModule trainer(network.get());
     // The same structure serves every epoch: the trainer adds its defaults on the first one.
     const std::unique_ptr<TKQstructure> params = BuildParams(settings);
+    // Epoch lines are collected and written at once on a terminal, otherwise every 100 ms, at the
+    // end and on an interrupt (InterruptCleanup.h): one write per short epoch would cost more
+    // than the epoch. Whatever went to standard output before goes out first.
+    std::cout.flush();
+    PendingOutput epochLines(STDOUT_FILENO, isatty(STDOUT_FILENO) == 1);
     // A 64-bit counter: the loop must end even for the largest 32-bit epoch count.
     for (std::int64_t epoch = 1; epoch <= settings.LngEpochs; ++epoch) {
         const float error = static_cast<float>(trainer.TrainEpoch(data.get(), params.get()));
-        std::cout << epoch << ' ' << error << std::endl;
+        WriteEpochLine(epochLines, epoch, error);
         if (!std::isfinite(error))
             Diverged(epoch, "the error is not a finite number", settings);
         if (epoch == settings.LngEpochs && !WeightsFinite(*network))

@@ -2,7 +2,9 @@
 // Usage and parameter errors go to standard error with exit status 1. Any exception the run does
 // not report itself (out of memory, an internal error) is reported here on standard error, also
 // with exit status 1, instead of ending the program abnormally. SIGINT and SIGTERM end it with
-// status 128 + the signal, after removing the network file it was writing (InterruptCleanup.h).
+// status 128 + the signal, after writing the epoch lines not yet written and removing the network
+// file it was writing (InterruptCleanup.h). SIGXFSZ is ignored: a network file beyond the file
+// size limit fails with "File too large" and status 1.
 #include <exception>
 #include <filesystem>
 #include <fstream>

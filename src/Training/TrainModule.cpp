@@ -1,7 +1,8 @@
-#include "NeuralNets/TrainModule.h"
+#include "Training/TrainModule.h"
 
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -11,8 +12,9 @@
 #include "DataObject/Data.h"
 #include "KQmessage/KQML.h"
 #include "NeuralNets/ErrorObj.h"
-#include "NeuralNets/TrainKernel.h"
-#include "NeuralNets/TrainVisitors.h"
+#include "Training/TrainKernel.h"
+#include "Training/TrainVisitors.h"
+#include "Training/UpdateRule.h"
 
 namespace synapsor {
 
@@ -26,7 +28,7 @@ double NumberOr(const TKQstructure* params, const char* keyword, double absent) 
     return v ? ToNumber(v->GetHead()) : absent;
 }
 
-// The epoch's learning parameters, read once. The penalty constants follow AddPenaltyGradient:
+// The epoch's learning parameters, read once. The penalty's constants follow AddPenaltyGradient:
 // an online pass adds 1/n of the "QUADPENALTY" term per pattern, a batch pass all of it once.
 TLearnParams ParseLearnParams(const TKQstructure* params, const TKQstructure* penalty,
                               bool usePenalty, bool batch, int errorFunction, double penaltyRate,
@@ -36,23 +38,21 @@ TLearnParams ParseLearnParams(const TKQstructure* params, const TKQstructure* pe
     p.crossEntropy = errorFunction == CrossEntropy;
     p.learningRate = NumberOr(params, "LEARNINGRATE", 0.0);
     p.momentum = NumberOr(params, "MOMENTUM", 0.0);
-    if (!usePenalty)
-        return p;
-    if (strcasecmp(penalty->GetHead(), "QUADPENALTY") == 0) {
-        const double share = static_cast<double>(batch ? rows : 1);
-        const double whole = static_cast<double>(rows);
-        p.penalty = TPenaltyKind::Quad;
-        p.decayA = NumberOr(penalty, "EPSILON1", 0.0) * penaltyRate * share / whole;
-        p.decayB = NumberOr(penalty, "EPSILON2", 0.0) * penaltyRate * share / whole;
-        p.beta = NumberOr(penalty, "BETA", 1.0);
-    } else if (strcasecmp(penalty->GetHead(), "LWF") == 0) {
-        p.penalty = TPenaltyKind::LWF;
-        p.forgettingRate = NumberOr(penalty, "FORGETTINGRATE", 0.0);
-        p.forgettingStep = p.forgettingRate / penaltyRate;
-    } else {
-        SYN_ASSERT(false);
-    }
+    if (usePenalty)
+        p.penalty = PenaltyTerms(penalty, penaltyRate, batch ? rows : 1, rows, kTrainEpoch);
     return p;
+}
+
+// True when the two structures hold the same words in the same places, compared byte for byte.
+bool SameStructure(const TKQstructure& a, const TKQstructure& b) {
+    if (std::strcmp(a.GetHead(), b.GetHead()) != 0 || a.GetCount() != b.GetCount())
+        return false;
+    for (int i = 0; i < a.GetCount(); i++) {
+        if (std::strcmp(a.GetKeyword(i), b.GetKeyword(i)) != 0 ||
+            !SameStructure(*a.GetEntryValue(i), *b.GetEntryValue(i)))
+            return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -121,29 +121,46 @@ void TTrainModule::CheckData(Data* data, int* deliveredInputs) {
 double TTrainModule::TrainEpoch(Data* data, TKQstructure* params) {
     if (params == nullptr)
         throw TException("Null parameter pointer", "Bad Parameter", kTrainEpoch);
-    const TKQstructure* batchValue = params->FindValue("BATCH");
-    const bool batch = batchValue != nullptr && strcasecmp(batchValue->GetHead(), "TRUE") == 0;
-    int errorFunction = MeanSquaredError;
-    if (const TKQstructure* word = params->FindValue("ERRORFUNCTION")) {
-        if (strcasecmp(word->GetHead(), "CROSSENTROPY") == 0) {
-            errorFunction = CrossEntropy;
-        } else if (strcasecmp(word->GetHead(), "MEANSQUAREDERROR") != 0) {
-            SYN_ASSERT(false);  // the driver only ever writes the two words above
+    // The parameters are read anew only when their structure differs from the last epoch's; an
+    // unchanged structure passed every check below before.
+    const bool known = epochParams.valid && epochParams.source == params &&
+                       SameStructure(*params, epochParams.copy);
+    if (!known) {
+        const TKQstructure* batchValue = params->FindValue("BATCH");
+        epochParams.batch = batchValue != nullptr && strcasecmp(batchValue->GetHead(), "TRUE") == 0;
+        epochParams.errorFunction = MeanSquaredError;
+        if (const TKQstructure* word = params->FindValue("ERRORFUNCTION")) {
+            if (strcasecmp(word->GetHead(), "CROSSENTROPY") == 0) {
+                epochParams.errorFunction = CrossEntropy;
+            } else if (strcasecmp(word->GetHead(), "MEANSQUAREDERROR") != 0) {
+                SYN_ASSERT(false);  // the driver only ever writes the two words above
+            }
         }
+        epochParams.penaltyRate = NumberOr(params, "LEARNINGRATE", 1.0);
     }
-    const double penaltyRate = NumberOr(params, "LEARNINGRATE", 1.0);
+    const bool batch = epochParams.batch;
+    const int errorFunction = epochParams.errorFunction;
+    const double penaltyRate = epochParams.penaltyRate;
 
     // Everything that can be rejected is checked before the structure or the network changes.
     int deliveredInputs = 0;
     CheckData(data, &deliveredInputs);
     TKQstructure* penalty = params->FindValue("WEIGHTPENALTY");
-    if (penalty != nullptr)
-        CheckPenalty(penalty, penaltyRate);
-    if (penalty == nullptr) {
-        params->SetValue("WEIGHTPENALTY", std::make_unique<TKQstructure>("NONE"));
-        penalty = params->FindValue("WEIGHTPENALTY");
+    if (!known) {
+        epochParams.valid = false;
+        if (penalty != nullptr)
+            CheckPenalty(penalty, penaltyRate);
+        if (penalty == nullptr) {
+            params->SetValue("WEIGHTPENALTY", std::make_unique<TKQstructure>("NONE"));
+            penalty = params->FindValue("WEIGHTPENALTY");
+        }
+        epochParams.usePenalty = strcasecmp(penalty->GetHead(), "NONE") != 0;
+        epochParams.copy = *params;
+        epochParams.source = params;
+        epochParams.rows = -1;
+        epochParams.valid = true;
     }
-    const bool usePenalty = strcasecmp(penalty->GetHead(), "NONE") != 0;
+    const bool usePenalty = epochParams.usePenalty;
 
     TErrorObj* error = nullptr;
     if (errorFunction == MeanSquaredError) {
@@ -156,35 +173,47 @@ double TTrainModule::TrainEpoch(Data* data, TKQstructure* params) {
         error = crossEntropyError.get();
     }
     error->Reset();
-    inputBuffer.resize(static_cast<std::size_t>(deliveredInputs));
-    targetBuffer.resize(static_cast<std::size_t>(data->MbrNdxOutputs));
-    double* input = inputBuffer.data();
-    double* target = targetBuffer.data();
 
     data->MbrNdxCurrent = data->MbrNdxLast;
     const int n = data->MbrNdxRows;
-    if (UsesBackpropUpdate() && BuildTrainPlan(network, gradient.get(), lastChange.get(),
-                                               errorFunction == CrossEntropy, &plan)) {
-        const TLearnParams learn =
-            ParseLearnParams(params, penalty, usePenalty, batch, errorFunction, penaltyRate, n);
-        RunTrainEpoch(plan, learn, data, input, target, error);
-    } else if (batch) {
-        gradient->RandomizeWeights(0.0, 0.0);
-        for (int i = 0; i < n; i++) {
-            data->GetNext(input, target, nullptr);
-            TrainPattern(input, target, errorFunction, error);
+    bool kernel = false;
+    if (UsesBackpropUpdate()) {
+        const bool crossEntropy = errorFunction == CrossEntropy;
+        kernel = PlanStillFits(network, gradient.get(), lastChange.get(), crossEntropy,
+                               TUpdateRuleKind::Backprop, &plan) ||
+                 BuildTrainPlan(network, gradient.get(), lastChange.get(), crossEntropy, &plan);
+    }
+    if (kernel) {
+        if (epochParams.rows != n) {
+            epochParams.learn =
+                ParseLearnParams(params, penalty, usePenalty, batch, errorFunction, penaltyRate, n);
+            epochParams.rows = n;
         }
-        if (usePenalty)
-            AddPenaltyGradient(penalty, n, n, penaltyRate);
-        UpdateWeights(params);
+        SetUpWorker(plan, deliveredInputs, data->MbrNdxOutputs, true, error, &plan.main);
+        RunTrainEpoch(plan, epochParams.learn, data, error);
     } else {
-        for (int i = 0; i < n; i++) {
+        inputBuffer.resize(static_cast<std::size_t>(deliveredInputs));
+        targetBuffer.resize(static_cast<std::size_t>(data->MbrNdxOutputs));
+        double* input = inputBuffer.data();
+        double* target = targetBuffer.data();
+        if (batch) {
             gradient->RandomizeWeights(0.0, 0.0);
-            data->GetNext(input, target, nullptr);
-            TrainPattern(input, target, errorFunction, error);
+            for (int i = 0; i < n; i++) {
+                data->GetNext(input, target, nullptr);
+                TrainPattern(input, target, errorFunction, error);
+            }
             if (usePenalty)
-                AddPenaltyGradient(penalty, 1, n, penaltyRate);
+                AddPenaltyGradient(penalty, n, n, penaltyRate);
             UpdateWeights(params);
+        } else {
+            for (int i = 0; i < n; i++) {
+                gradient->RandomizeWeights(0.0, 0.0);
+                data->GetNext(input, target, nullptr);
+                TrainPattern(input, target, errorFunction, error);
+                if (usePenalty)
+                    AddPenaltyGradient(penalty, 1, n, penaltyRate);
+                UpdateWeights(params);
+            }
         }
     }
 

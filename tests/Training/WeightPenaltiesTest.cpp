@@ -6,7 +6,7 @@
 #include "Common/Exceptions.h"
 #include "KQmessage/KQML.h"
 #include "NeuralNets/ErrorObj.h"
-#include "NeuralNets/TrainModule.h"
+#include "Training/TrainModule.h"
 #include "NeuralNets/TrainerTestNets.h"
 
 namespace synapsor {

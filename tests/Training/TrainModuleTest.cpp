@@ -1,4 +1,4 @@
-#include "NeuralNets/TrainModule.h"
+#include "Training/TrainModule.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "NeuralNets/TrainKernel.h"
+#include "Training/TrainKernel.h"
 
 #include <gtest/gtest.h>
 #include <hwy/targets.h>
@@ -15,8 +15,8 @@
 
 #include "DataObject/Data.h"
 #include "KQmessage/KQML.h"
-#include "NeuralNets/ReferenceTrainer.h"
-#include "NeuralNets/TrainModule.h"
+#include "Training/ReferenceTrainer.h"
+#include "Training/TrainModule.h"
 
 // Counts every allocation of this test program, to show that epochs after the first allocate
 // nothing.

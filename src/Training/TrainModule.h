@@ -2,21 +2,22 @@
 // (it does not own it) and keeps two private structural copies of it: `gradient` (layer values =
 // error terms of the current pattern, weights = accumulated gradient) and `lastChange` (weights =
 // the last change applied, for momentum). TrainEpoch makes one pass over a data set with the
-// learning parameters of a keyword/value structure read anew on every call, and returns the
-// pass's error. Weights that do not exist or are frozen (mask filter 0) are neither changed nor
-// carry error back. Bad input (a data set that does not fit the network, no rows, an incomplete
-// "LWF" penalty) throws TException before the first pattern; inconsistent networks and unknown
-// option words are fatal internal checks. An epoch of a TBackpropModule runs in the training
-// kernel whenever the networks allow it, with the same numbers as the single steps below.
+// learning parameters of a keyword/value structure (read anew whenever the structure changes),
+// and returns the pass's error. Weights that do not exist or are frozen (mask filter 0) are neither
+// changed nor carry error back. Bad input (a data set that does not fit the network, no rows, an
+// incomplete "LWF" penalty) throws TException before the first pattern; inconsistent networks and
+// unknown option words are fatal internal checks. An epoch of a TBackpropModule runs in the
+// training kernel whenever the networks allow it, with the same numbers as the single steps below.
 #pragma once
 
 #include <memory>
 #include <vector>
 
+#include "KQmessage/KQML.h"
 #include "NeuralNets/BasicNetwork.h"
 #include "NeuralNets/ErrorObj.h"
-#include "NeuralNets/TrainKernel.h"
 #include "NeuralNets/Visitors.h"
+#include "Training/TrainKernel.h"
 
 namespace synapsor {
 
@@ -80,6 +81,18 @@ class TTrainModule {
     std::vector<double> targetBuffer;
     std::vector<double> weightBuffer;
     TTrainPlan plan;
+    // The parameters as the last epoch read them, kept while the structure stays the same.
+    struct TEpochParams {
+        bool valid = false;
+        const TKQstructure* source = nullptr;
+        TKQstructure copy;
+        bool batch = false;
+        int errorFunction = 0;
+        double penaltyRate = 0.0;
+        bool usePenalty = false;
+        int rows = -1;  // the row count `learn` was made for
+        TLearnParams learn;
+    } epochParams;
     std::unique_ptr<TErrorObj> rmsError;
     std::unique_ptr<TErrorObj> crossEntropyError;
 };

@@ -2,7 +2,9 @@
 // the trained network paired with the trainer's `gradient` copy (and, for momentum, its
 // `lastChange` copy): w is *weight, g is *weight2, d is *weight3. They are the general route,
 // taken by the trainer's single steps and by epochs over matrices without a storage view; the
-// training kernel (TrainKernel.h) performs the same operations in the same order.
+// training kernel (TrainKernel.h) performs the same operations in the same order. The update and
+// penalty visitors run the per-weight arithmetic of UpdateRule-inl.h (TrainVisitors.cpp), the
+// same functions the kernel runs.
 #pragma once
 
 #include "NeuralNets/BasicNetwork.h"
@@ -26,7 +28,7 @@ class TIterateObj2ErrorsAndDeltas : public TIterateObj2 {
 class TIterateObj2Update : public TIterateObj2 {
   public:
     explicit TIterateObj2Update(double rate) : learningRate(rate) {}
-    void Visit() override { *weight = *weight - learningRate * *weight2; }
+    void Visit() override;
 
     double learningRate;
 };
@@ -35,11 +37,7 @@ class TIterateObj2Update : public TIterateObj2 {
 class TIterateObj3UpdateMomentum : public TIterateObj3 {
   public:
     TIterateObj3UpdateMomentum(double rate, double m) : learningRate(rate), momentum(m) {}
-    void Visit() override {
-        const double change = -(learningRate * *weight2) + momentum * *weight3;
-        *weight3 = change;
-        *weight = *weight + change;
-    }
+    void Visit() override;
 
     double learningRate;
     double momentum;
@@ -50,11 +48,7 @@ class TIterateObj3UpdateMomentum : public TIterateObj3 {
 class TIterateObj2CalcPenaltyTerm : public TIterateObj2 {
   public:
     TIterateObj2CalcPenaltyTerm(double a, double b, double be) : decayA(a), decayB(b), beta(be) {}
-    void Visit() override {
-        const double w = *weight;
-        const double d = 1.0 + beta * (w * w);
-        *weight2 = *weight2 + 2.0 * w * (decayA * beta / (d * d) + decayB);
-    }
+    void Visit() override;
 
     double decayA;
     double decayB;
@@ -66,11 +60,7 @@ class TIterateObjLWFCalcPenaltyTerm : public TIterateObj2 {
   public:
     TIterateObjLWFCalcPenaltyTerm(double rate, double step)
         : forgettingRate(rate), forgettingStep(step) {}
-    void Visit() override {
-        const double w = *weight;
-        const double sgn = w < 0.0 ? -1.0 : (w > 0.0 ? 1.0 : 0.0);
-        *weight2 = *weight2 + sgn * forgettingRate * forgettingStep;
-    }
+    void Visit() override;
 
     double forgettingRate;
     double forgettingStep;
