@@ -51,8 +51,11 @@ void Data::FreeBlock::operator()(double* block) const {
 // from the system. An empty block is still a block.
 Data::Block Data::NewBlock(int rows, int columns) {
     const std::size_t count = static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns);
-    return Block(
-        static_cast<double*>(std::calloc(std::max<std::size_t>(count, 1), sizeof(double))));
+    Block block(static_cast<double*>(std::calloc(std::max<std::size_t>(count, 1), sizeof(double))));
+    // Memory exhaustion is the caller's to report ("out of memory"), not a broken invariant.
+    if (!block)
+        throw std::bad_alloc();
+    return block;
 }
 
 Data::Data(int rows, int inputs, int outputs, bool labels)
@@ -64,11 +67,9 @@ Data::Data(int rows, int inputs, int outputs, bool labels)
     }
     if (inputs > 0) {
         MbrDyaRtpInputs = NewBlock(rows, inputs);
-        SYN_ASSERT(MbrDyaRtpInputs != 0);
     }
     if (outputs > 0) {
         MbrDyaRtpOutputs = NewBlock(rows, outputs);
-        SYN_ASSERT(MbrDyaRtpOutputs != 0);
     }
     if (labels) {
         MbrDyaLabels.resize(static_cast<std::size_t>(rows));
@@ -76,9 +77,8 @@ Data::Data(int rows, int inputs, int outputs, bool labels)
 }
 
 std::unique_ptr<Data> Data::Clone() const {
-    std::unique_ptr<Data> PtrDatClone(
-        new (std::nothrow) Data(MbrNdxRows, MbrNdxInputs, MbrNdxOutputs, MbrBlnLabels));
-    SYN_ASSERT(PtrDatClone != 0);
+    auto PtrDatClone =
+        std::make_unique<Data>(MbrNdxRows, MbrNdxInputs, MbrNdxOutputs, MbrBlnLabels);
     const std::size_t rows = static_cast<std::size_t>(MbrNdxRows);
     if (MbrDyaRtpInputs) {
         std::copy_n(MbrDyaRtpInputs.get(), rows * static_cast<std::size_t>(MbrNdxInputs),

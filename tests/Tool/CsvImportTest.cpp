@@ -141,9 +141,10 @@ TEST(Import, MissingCellsRefusedOrDropped) {
     const std::string csv = "x,y,k\n1,2,a\n2,NA,b\n3,,a\n4,5,\n5,6,b\n";
     ImportOptions o;
     o.classes = "k";
-    EXPECT_EQ(ErrorOf([&] { Import(Table(csv), o); }),
-              "t.csv, row 3, column y: \"NA\" is not a finite number (--missing drop drops such "
-              "rows)");
+    EXPECT_EQ(
+        ErrorOf([&] { Import(Table(csv), o); }),
+        "t.csv, row 3, column \"y\": \"NA\" is not a finite number (--missing drop drops such "
+        "rows)");
     o.dropMissing = true;
     const ImportResult r = Import(Table(csv), o);
     EXPECT_EQ(r.dropped, 3);
@@ -152,8 +153,10 @@ TEST(Import, MissingCellsRefusedOrDropped) {
 
     ImportOptions bad;
     bad.classes = "nope";
-    EXPECT_EQ(ErrorOf([&] { Import(Table(csv), bad); }),
-              "t.csv: no column \"nope\" (the columns are x, y, k)");
+    EXPECT_EQ(
+        ErrorOf([&] { Import(Table(csv), bad); }),
+        "t.csv: no column \"nope\" (the columns are \"x\", \"y\", \"k\"; a column may also be "
+        "given by its index from 0)");
     bad.classes = "k";
     bad.inputs = {"x", "k"};
     EXPECT_EQ(ErrorOf([&] { Import(Table(csv), bad); }), "column \"k\" is used twice (--inputs)");
@@ -181,9 +184,10 @@ TEST(Import, PreparationRoundTripGivesTheSameScaling) {
     EXPECT_EQ(Inputs(*r.first, 0), (std::vector<double>{2, 0, 1}));  // (5-1)/(3-1)
     EXPECT_EQ(Inputs(*r.first, 1), (std::vector<double>{0.5, 1, 0}));
 
-    EXPECT_EQ(ErrorOf([&] { Import(Table("\"col, [x]\",len\nnew,5\n"), apply); }),
-              "t.csv, row 2, column col, [x]: category \"new\" does not occur in the preparation "
-              "p.txt");
+    EXPECT_EQ(
+        ErrorOf([&] { Import(Table("\"col, [x]\",len\nnew,5\n"), apply); }),
+        "t.csv, row 2, column \"col, [x]\": category \"new\" does not occur in the preparation "
+        "p.txt");
     EXPECT_EQ(ErrorOf([&] { Import(Table("len\n5\n"), apply); }),
               "t.csv: no column \"col, [x]\", an input of the preparation p.txt");
 }
@@ -191,9 +195,9 @@ TEST(Import, PreparationRoundTripGivesTheSameScaling) {
 TEST(Import, PreparationFileFaults) {
     const std::pair<std::string, std::string> cases[] = {
         {"[Preparation]\n[~Preparation]\n", "p.txt: the preparation has no input columns"},
-        {"[Preparation]\n[Column]\n[Name = a]\n[Type = number]\n[Scale = minmax]\n[Min = 0]\n"
-         "[~Column]\n[~Preparation]\n",
-         "p.txt: column a lacks its scaling constants"},
+        {"[Preparation]\n[Column]\n[Name = a]\n[Role = input]\n[Type = number]\n[Scale = minmax]\n"
+         "[Min = 0]\n[~Column]\n[~Preparation]\n",
+         "p.txt: column \"a\" lacks its scaling constants"},
         {"[Preparation]\n[Column]\n[Name = a]\n[Type = colour]\n",
          "p.txt: Type must be number or category, found colour"},
         {"[Preparation]\n[Column]\n[Name = a]\n[Type = number]\n", "p.txt: Unexpected end of file"},

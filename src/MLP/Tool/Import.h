@@ -11,6 +11,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "DataObject/Data.h"
@@ -32,6 +33,8 @@ struct ImportOptions {
     bool dropMissing = false;           // false: a bad cell is an error
     const Preparation* prep = nullptr;  // apply this one instead of fitting
     std::string prepFile;               // its name, for messages
+    std::size_t maxCategories = 1000;   // a text column with more different texts is refused
+    bool decimalComma = false;          // "," in a number cell is the decimal point
 };
 
 struct ImportResult {
@@ -42,7 +45,54 @@ struct ImportResult {
     std::vector<std::string> warnings;
 };
 
+// The whole result in memory, for a table already read.
 ImportResult Import(const CsvTable& table, const ImportOptions& options);
+
+struct ImportSummary {
+    Preparation prep;
+    long dropped = 0;
+    long rowsRead = 0;
+    long rows[2] = {0, 0};  // rows of the first and the second data set
+    int inputs = 0;
+    int outputs = 0;
+    bool labels = false;
+    std::vector<std::string> warnings;
+};
+
+class Importer;
+
+// An import fed record by record: Header, each Row, then Finish. It keeps one double per used
+// cell of each row (and the labels), not the text; the data sets are made from that store.
+class ImportedTable {
+  public:
+    explicit ImportedTable(const ImportOptions& options);  // options must outlive this
+    ~ImportedTable();
+    ImportedTable(ImportedTable&&) noexcept;
+
+    void Header(const CsvTable& header);
+    void Row(const std::vector<std::string_view>& fields, long record);
+    void Finish();
+
+    // Part 0 is the first data set, part 1 the rows after the split point.
+    std::unique_ptr<Data> BuildData(int part) const;
+    // The data set file's text, as the data set writer writes it, row by row; a failing stream
+    // is left to the caller to report.
+    void WriteDataSet(std::ostream& out, int part) const;
+
+    ImportSummary summary;
+
+  private:
+    std::unique_ptr<Importer> impl;
+};
+
+// The value as std::to_chars(general, precision 15) writes it (the data set writer's "%.15g"):
+// for values from 1e-8 to 1e15 by one exact product with a power of ten, several times faster;
+// out has room for 32 characters; the end is returned.
+char* FormatValue15(char* out, double value);
+
+// Reads the CSV file ("-": stdinStream) in pieces and imports it.
+ImportedTable ImportCsv(const std::string& file, const CsvOptions& csv,
+                        const ImportOptions& options, std::istream& stdinStream);
 
 // A uniform index in [0, bound), bound > 0, by rejection: the same on every platform.
 std::uint64_t UniformIndex(std::mt19937_64& rng, std::uint64_t bound);

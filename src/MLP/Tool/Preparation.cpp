@@ -3,6 +3,7 @@
 #include <cmath>
 #include <fstream>
 #include <istream>
+#include <map>
 #include <ostream>
 
 #include "Common/StrCase.h"
@@ -59,8 +60,8 @@ class PrepReader {
     PrepColumn ReadColumn(const Statement& start) {
         const std::string block = tools.ExpectBlockStart(start, in, "COLUMN");
         PrepColumn column;
-        bool named = false, typed = false;
-        int numbers = 0;
+        // Every field but Category appears exactly once: a second one would silently win.
+        std::map<std::string, int> seen;
         for (;;) {
             const Statement st = tools.ReadStatement(block, in);
             if (st.kind == StatementKind::EndOfBlock)
@@ -68,10 +69,14 @@ class PrepReader {
             if (st.kind != StatementKind::Assignment || st.open)
                 Fail("[NAME = VALUE] expected in a column, found " + Found(st));
             const std::string& key = st.keyword;
-            if (Same(key, "Name")) {
+            const std::string field = Canonical(key);
+            if (field.empty())
+                Fail("unknown statement [" + key + "] in a column");
+            if (field != "Category" && seen[field]++ > 0)
+                Fail(Which(column) + " has [" + field + "] twice");
+            if (field == "Name") {
                 column.name = DecodeWord(st.value);
-                named = true;
-            } else if (Same(key, "Role")) {
+            } else if (field == "Role") {
                 if (Same(st.value, "input")) {
                     column.role = ColumnRole::Input;
                 } else if (Same(st.value, "target")) {
@@ -79,12 +84,11 @@ class PrepReader {
                 } else {
                     Fail("Role must be input or target, found " + st.value);
                 }
-            } else if (Same(key, "Type")) {
+            } else if (field == "Type") {
                 if (!Same(st.value, "number") && !Same(st.value, "category"))
                     Fail("Type must be number or category, found " + st.value);
                 column.categorical = Same(st.value, "category");
-                typed = true;
-            } else if (Same(key, "Scale")) {
+            } else if (field == "Scale") {
                 if (Same(st.value, "none")) {
                     column.scale = ColumnScale::None;
                 } else if (Same(st.value, "minmax")) {
@@ -94,28 +98,68 @@ class PrepReader {
                 } else {
                     Fail("Scale must be none, minmax or zscore, found " + st.value);
                 }
-            } else if (Same(key, "Min") || Same(key, "Mean")) {
+            } else if (field == "Min" || field == "Mean") {
                 column.first = Finite(st);
-                ++numbers;
-            } else if (Same(key, "Max") || Same(key, "Deviation")) {
+            } else if (field == "Max" || field == "Deviation") {
                 column.second = Finite(st);
-                ++numbers;
-            } else if (Same(key, "Category")) {
-                column.categories.push_back(DecodeWord(st.value));
             } else {
-                Fail("unknown statement [" + key + "] in a column");
+                std::string category = DecodeWord(st.value);
+                if (column.CategoryIndex(category) >= 0)
+                    Fail(Which(column) + " lists the category \"" + category + "\" twice");
+                column.categories.push_back(std::move(category));
             }
         }
-        const std::string which = named ? "column " + column.name : "a column";
-        if (!named || !typed)
+        const std::string which = Which(column);
+        if (seen["Name"] == 0 || seen["Type"] == 0)
             Fail(which + " lacks its Name or Type");
-        if (column.categorical && column.categories.empty())
-            Fail(which + " of Type category lists no Category");
-        if (!column.categorical && column.scale != ColumnScale::None && numbers != 2)
+        if (seen["Role"] == 0)
+            Fail(which + " lacks its [Role]");
+        if (column.categorical) {
+            if (column.categories.empty())
+                Fail(which + " of Type category lists no Category");
+            for (const char* field : {"Scale", "Min", "Max", "Mean", "Deviation"}) {
+                if (seen[field] > 0)
+                    Fail(which + " of Type category has a [" + field + "]");
+            }
+            return column;
+        }
+        if (!column.categories.empty())
+            Fail(which + " of Type number lists a Category");
+        if (seen["Scale"] == 0)
+            Fail(which + " lacks its [Scale]");
+        const bool minmax = column.scale == ColumnScale::MinMax;
+        const bool zscore = column.scale == ColumnScale::ZScore;
+        const int minMax = seen["Min"] + seen["Max"],
+                  meanDeviation = seen["Mean"] + seen["Deviation"];
+        if ((minmax && minMax != 2) || (zscore && meanDeviation != 2))
             Fail(which + " lacks its scaling constants");
-        if (column.scale == ColumnScale::ZScore && column.second < 0.0)
+        if ((!minmax && minMax > 0) || (!zscore && meanDeviation > 0)) {
+            Fail(which + " of Scale " + ScaleName(column.scale) +
+                 " has scaling constants of another scale");
+        }
+        if (zscore && column.second < 0.0)
             Fail(which + " has a negative Deviation");
+        if (minmax && column.second < column.first)
+            Fail(which + " has a Max below its Min");
+        // A range or deviation that scales to values too large to write is refused here, not
+        // when the data set is half written.
+        if (minmax && !std::isfinite(column.second - column.first))
+            Fail(which + " has a range from Min to Max too wide to scale");
         return column;
+    }
+
+    static std::string Canonical(const std::string& key) {
+        for (const char* field :
+             {"Name", "Role", "Type", "Scale", "Min", "Max", "Mean", "Deviation", "Category"}) {
+            if (Same(key, field))
+                return field;
+        }
+        return std::string();
+    }
+
+    static std::string Which(const PrepColumn& column) {
+        return column.name.empty() ? std::string("a column")
+                                   : "column " + QuotedForMessage(column.name);
     }
 
     double Finite(const Statement& st) {
