@@ -194,11 +194,14 @@ class Importer {
     }
 
     // The rows whose used cells all hold what their columns need; bad rows are refused or
-    // dropped. An unknown category is always an error: no preparation can place it.
+    // dropped. An unknown category in a row that is kept is always an error: no preparation can
+    // place it. A row dropped for a bad cell needs no place, whichever column comes first, so
+    // that a preparation applies to the rows it was fitted on.
     std::vector<std::size_t> CheckedRows() {
         std::vector<std::size_t> rows;
         for (std::size_t r = 0; r < table.rows.size(); ++r) {
             bool good = true;
+            const Use* unknown = nullptr;
             for (const Use& use : uses) {
                 const std::string& cell = table.rows[r][use.column];
                 std::string problem;
@@ -210,9 +213,9 @@ class Importer {
                         Fail(r, use,
                              "the category is longer than " + std::to_string(kMaxWord) + " bytes");
                     } else if (options.prep && use.prep.CategoryIndex(category) < 0) {
-                        Fail(r, use,
-                             "category " + Quoted(category) +
-                                 " does not occur in the preparation " + options.prepFile);
+                        if (!options.dropMissing)
+                            FailUnknown(r, use);
+                        unknown = unknown ? unknown : &use;
                     }
                 } else if (!ParseCell(cell)) {
                     problem = Trimmed(cell).empty() ? std::string("the cell is empty")
@@ -228,6 +231,8 @@ class Importer {
             if (label && table.rows[r][*label].size() > kMaxWord)
                 Fail(r, Use{*label, {}},
                      "the label is longer than " + std::to_string(kMaxWord) + " bytes");
+            if (good && unknown)
+                FailUnknown(r, *unknown);
             if (good)
                 rows.push_back(r);
             else
@@ -306,6 +311,12 @@ class Importer {
             data->AppendRow(in.data(), out.data(), label ? &labels : nullptr);
         }
         return data;
+    }
+
+    [[noreturn]] void FailUnknown(std::size_t row, const Use& use) const {
+        Fail(row, use,
+             "category " + Quoted(Trimmed(table.rows[row][use.column])) +
+                 " does not occur in the preparation " + options.prepFile);
     }
 
     [[noreturn]] void Fail(std::size_t row, const Use& use, const std::string& message) const {
