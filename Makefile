@@ -29,7 +29,7 @@ FUZZ_JOBS  ?= 2
 APT_PACKAGES := g++ cmake make libgtest-dev libcli11-dev nlohmann-json3-dev libcsv-dev libhwy-dev groff-base
 PACKAGE_APT_PACKAGES := dpkg-dev pkg-config
 BENCH_APT_PACKAGES := libbenchmark-dev
-FUZZ_APT_PACKAGES := clang libclang-rt-14-dev cmake make libhwy-dev
+FUZZ_APT_PACKAGES := clang libclang-rt-14-dev cmake make libhwy-dev libcli11-dev nlohmann-json3-dev libcsv-dev
 
 .PHONY: all build test test-asan demo deps install package package-deps fuzz fuzz-deps bench bench-deps clean
 
@@ -95,8 +95,9 @@ demo: build
 	@cd $(BUILD)/demo && $(abspath $(BUILD))/Synapsor $(DEMO).par
 	@echo "Trained network written to $(BUILD)/demo/$(DEMO)-trained.wgt"
 
-# The fuzz build needs only clang++ with its libFuzzer runtime (checked by linking an empty
-# target) and cmake; it builds no tests.
+# The fuzz build needs clang++ with its libFuzzer runtime (checked by linking an empty target),
+# cmake, and the libraries of synapsor-tool, whose import, preparation and plot code is fuzzed;
+# it builds no tests.
 fuzz-deps:
 	@missing=""; \
 	command -v cmake >/dev/null 2>&1 || missing="$$missing cmake"; \
@@ -104,13 +105,19 @@ fuzz-deps:
 	  clang++ -x c++ -fsanitize=fuzzer,address,undefined -o /dev/null - >/dev/null 2>&1 || \
 	  missing="$$missing clang libclang-rt-14-dev"; \
 	[ -f /usr/include/hwy/highway.h ] || [ -f /usr/local/include/hwy/highway.h ] || missing="$$missing libhwy-dev"; \
+	[ -f /usr/include/CLI/CLI.hpp ] || missing="$$missing libcli11-dev"; \
+	[ -f /usr/include/nlohmann/json.hpp ] || missing="$$missing nlohmann-json3-dev"; \
+	[ -f /usr/include/csv.h ] || missing="$$missing libcsv-dev"; \
 	scripts/install-missing.sh "$$missing" "$(FUZZ_APT_PACKAGES)"
 
 $(FUZZ_BUILD)/CMakeCache.txt: | fuzz-deps
-	cmake -S . -B $(FUZZ_BUILD) -DSYNAPSOR_FUZZ=ON -DSYNAPSOR_TESTS=OFF -DSYNAPSOR_TOOL=OFF \
+	cmake -S . -B $(FUZZ_BUILD) -DSYNAPSOR_FUZZ=ON -DSYNAPSOR_TESTS=OFF -DSYNAPSOR_TOOL=ON \
 	  -DCMAKE_CXX_COMPILER=clang++ $(CMAKE_ARGS)
 
+# A fuzz build configured before the tool's targets existed is switched to build the tool.
 fuzz: fuzz-deps $(FUZZ_BUILD)/CMakeCache.txt
+	@grep -q '^SYNAPSOR_TOOL:BOOL=ON' $(FUZZ_BUILD)/CMakeCache.txt || \
+	  cmake -S . -B $(FUZZ_BUILD) -DSYNAPSOR_TOOL=ON
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 	FUZZ_SEED=$(FUZZ_SEED) fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_JOBS)
 

@@ -1,10 +1,14 @@
 #include "FileHandler/Filer.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <sstream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "Common/Assert.h"
@@ -178,6 +182,21 @@ void PutValue(std::ostream& out, double value) {
     out.write(text, r.ptr + 1 - text);
 }
 
+// The read buffer: 1 MB, or the file's size (plus the byte the stream buffer keeps back) when the
+// file is smaller, so that reading a small file does not cost clearing a large buffer. A file
+// whose size is unknown (a pipe) gets the full size.
+std::size_t ReadBufferSize(const char* file) {
+    constexpr std::uintmax_t kLargest = std::uintmax_t{1} << 20;
+    constexpr std::uintmax_t kSmallest = 4096;
+    std::error_code ec;
+    const std::uintmax_t size = std::filesystem::is_regular_file(file, ec)
+                                    ? std::filesystem::file_size(file, ec)
+                                    : kLargest;
+    if (ec)
+        return static_cast<std::size_t>(kLargest);
+    return static_cast<std::size_t>(std::clamp(size + 1, kSmallest, kLargest));
+}
+
 std::int32_t Finish(std::ofstream& out) {
     out.close();
     return out ? FileTools::SUCCESS : FileTools::FILE_WRITE_FAILED;
@@ -198,7 +217,7 @@ std::int32_t FileTools::ReadDataSetFile(const char* file, std::unique_ptr<Data>&
                                         std::unique_ptr<TKQstructure> error) {
     error.reset();
     // Read through a buffer the value reader may scan in place, in large blocks.
-    std::vector<char> block(std::size_t{1} << 20);
+    std::vector<char> block(ReadBufferSize(file));
     TScanFileBuf fileBuffer;
     fileBuffer.pubsetbuf(block.data(), static_cast<std::streamsize>(block.size()));
     if (fileBuffer.open(file, std::ios::in | std::ios::binary) == nullptr)

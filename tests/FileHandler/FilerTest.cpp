@@ -280,6 +280,26 @@ TEST_F(FilerTest, InPlaceValuesEqualTheTokenizersOnesAcrossBufferBlocks) {
     EXPECT_EQ(ReadError(text.replace(text.rfind("5 /*x*/"), 1, "q5")), "number-expected");
 }
 
+// The read buffer is sized to the file below 1 MB: files whose size falls on either side of the
+// smallest buffer and of the largest one read the same values, and a bad last value is found.
+TEST_F(FilerTest, FileSizesAroundTheReadBufferReadAlike) {
+    const std::string head = "[DataSet]\n[Rows = 1]\n[Inputs = 1]\n[ExpectedOutputs = 1]\n[Data]\n";
+    const std::string tail = " 0.25\n[~Data]\n[~DataSet]";
+    for (const std::size_t size :
+         {std::size_t{4095}, std::size_t{4096}, std::size_t{4097}, (std::size_t{1} << 20) - 1,
+          std::size_t{1} << 20, (std::size_t{1} << 20) + 1}) {
+        // A comment pads the file to size; the last value ends where the buffer may end.
+        const std::size_t fill = size - head.size() - tail.size() - std::string("/**/7").size();
+        const std::string text = head + "/*" + std::string(fill, '.') + "*/7" + tail;
+        ASSERT_EQ(text.size(), size);
+        ASSERT_EQ(ReadError(text), "no error") << size;
+        EXPECT_EQ(In(*first, 0, 0), 7.0) << size;
+        EXPECT_EQ(Out(*first, 0, 0), 0.25) << size;
+        std::string bad = text;
+        EXPECT_EQ(ReadError(bad.replace(bad.rfind("0.25"), 1, "q")), "number-expected") << size;
+    }
+}
+
 TEST_F(FilerTest, LabelLists) {
     auto read = [&](const std::string& text) {
         std::istringstream in(text);

@@ -192,6 +192,32 @@ TEST(Import, PreparationRoundTripGivesTheSameScaling) {
               "t.csv: no column \"col, [x]\", an input of the preparation p.txt");
 }
 
+// A row dropped for a bad number holds a category the fitted preparation never saw (categories
+// come from the kept rows): applied to the same table with --missing drop, the preparation drops
+// that row again, whether the category column comes before or after the number column. Without
+// --missing drop the bad row is an error either way.
+TEST(Import, SavedPreparationAppliesToTheRowsItWasFittedOn) {
+    const char* const tables[] = {"k,x\na,1\nb,NA\na,3\n", "x,k\n1,a\nNA,b\n3,a\n"};
+    for (const char* csv : tables) {
+        SCOPED_TRACE(csv);
+        ImportOptions fit;
+        fit.dropMissing = true;
+        const ImportResult fitted = Import(Table(csv), fit);
+        ASSERT_EQ(fitted.dropped, 1);
+        ImportOptions apply = fit;
+        apply.prep = &fitted.prep;
+        apply.prepFile = "p.txt";
+        const ImportResult applied = Import(Table(csv), apply);
+        EXPECT_EQ(applied.dropped, 1);
+        ASSERT_EQ(applied.first->MbrNdxDataRows, 2);
+        for (int row = 0; row < 2; ++row)
+            EXPECT_EQ(Inputs(*applied.first, row), Inputs(*fitted.first, row));
+        apply.dropMissing = false;
+        EXPECT_NE(ErrorOf([&] { Import(Table(csv), apply); }).find("t.csv, row 3, column "),
+                  std::string::npos);
+    }
+}
+
 TEST(Import, PreparationFileFaults) {
     const std::pair<std::string, std::string> cases[] = {
         {"[Preparation]\n[~Preparation]\n", "p.txt: the preparation has no input columns"},

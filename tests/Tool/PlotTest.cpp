@@ -9,6 +9,7 @@
 
 #include "MLP/Tool/Plot.h"
 #include "MLP/Tool/SvgWriter.h"
+#include "MLP/Tool/ToolSupport.h"
 #include "cli/RunProgram.h"
 #include "cli/TempDir.h"
 
@@ -133,6 +134,41 @@ TEST(Plot, NiceTicks) {
     EXPECT_EQ(NiceTicks(0, 1, 5), (std::vector<double>{0, 0.2, 0.4, 0.6000000000000001, 0.8, 1}));
     EXPECT_EQ(NiceTicks(1, 100, 8), (std::vector<double>{20, 40, 60, 80, 100}));
     EXPECT_EQ(NiceTicks(-3, 3, 3), (std::vector<double>{-2, 0, 2}));
+}
+
+// A log of one epoch is drawn around it at any magnitude: the point lies inside the plot area,
+// with finite coordinates, also where one epoch either side vanishes in rounding. A chart that
+// refuses such an epoch must say so with a ToolError.
+TEST(Plot, OneEpochAtAnyMagnitude) {
+    for (const double epoch : {0.0, 7.0, 1e6, 0x1p40, 0x1p52, 0x1p53, 9.223372036854776e18}) {
+        SCOPED_TRACE(epoch);
+        for (const bool logY : {false, true}) {
+            PlotOptions options;
+            options.logY = logY;
+            std::ostringstream svg;
+            std::size_t skipped = 0;
+            try {
+                WritePlot(svg, {{"one", {{epoch, 0.25}}}}, options, skipped);
+            } catch (const ToolError&) {
+                continue;
+            }
+            EXPECT_EQ(svg.str().find("nan"), std::string::npos);
+            const std::vector<Element> elements = ParseXml(svg.str());
+            ASSERT_FALSE(elements.empty());
+            const double width = std::stod(elements[0].attributes.at("width"));
+            std::size_t drawn = 0;
+            for (const Element& e : elements) {
+                if (e.name != "polyline")
+                    continue;
+                const auto points = Points(e);
+                ASSERT_EQ(points.size(), 1u);
+                EXPECT_GT(points[0].first, 0.0);
+                EXPECT_LT(points[0].first, width);
+                ++drawn;
+            }
+            EXPECT_EQ(drawn, 1u);
+        }
+    }
 }
 
 TEST(Plot, SvgHoldsTheCurvesAndRenders) {

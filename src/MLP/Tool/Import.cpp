@@ -536,12 +536,15 @@ class Importer {
     }
 
     // The rows whose used cells all hold what their columns need; bad rows are refused or
-    // dropped. An unknown category is always an error: no preparation can place it.
+    // dropped. An unknown category in a row that is kept is always an error: no preparation can
+    // place it. A row dropped for a bad cell needs no place, whichever column comes first, so
+    // that a preparation applies to the rows it was fitted on.
     std::vector<std::size_t> CheckedRows() {
         std::vector<std::size_t> rows;
         std::size_t nextLong = 0;
         for (std::size_t r = 0; r < records.size(); ++r) {
             bool good = true;
+            const Use* unknown = nullptr;
             for (std::size_t u = 0; u < uses.size(); ++u) {
                 const Use& use = uses[u];
                 const double cell = Cell(r, u);
@@ -556,9 +559,9 @@ class Importer {
                                  " bytes as written in a data set (a byte other than a letter, "
                                  "digit or one of . _ - takes three)");
                     } else if (mark == kUnknown) {
-                        Fail(r, use.column,
-                             "category " + use.firstUnknown +
-                                 " does not occur in the preparation " + options.prepFile);
+                        if (!options.dropMissing)
+                            FailUnknown(r, use);
+                        unknown = unknown ? unknown : &use;
                     }
                 } else if (!std::isfinite(cell)) {
                     problem = MarkOf(cell) == kEmpty ? std::string("the cell is empty")
@@ -578,12 +581,20 @@ class Importer {
                          " bytes as written in a data set (a byte other than a letter, digit or "
                          "one of . _ - takes three)");
             }
+            if (good && unknown)
+                FailUnknown(r, *unknown);
             if (good)
                 rows.push_back(r);
             else
                 ++dropped;
         }
         return rows;
+    }
+
+    [[noreturn]] void FailUnknown(std::size_t row, const Use& use) const {
+        Fail(row, use.column,
+             "category " + use.firstUnknown + " does not occur in the preparation " +
+                 options.prepFile);
     }
 
     // The hint on a missing value: dropping such rows does not help when the column holds no

@@ -130,10 +130,12 @@ void WritePlot(std::ostream& out, const std::vector<Curve>& given, const PlotOpt
 
     Axis x{xlo, xhi, kLeft, kWidth - kRight, false};
     if (x.hi == x.lo) {
-        // Beyond 2^53 one epoch is below the spacing of doubles: widen by a share of the value.
-        const double widen = std::max(1.0, std::fabs(x.lo) * 1e-12);
-        x.lo -= widen;
-        x.hi += widen;
+        // One epoch: an axis one epoch either side of it. Far out (where one epoch vanishes in
+        // rounding, or the ticks would count in steps too small to advance) the margin grows
+        // with the epoch instead.
+        const double pad = std::fabs(x.lo) < 0x1p40 ? 1.0 : std::fabs(x.lo) * 0x1p-20;
+        x.lo -= pad;
+        x.hi += pad;
     }
     Axis y{0, 1, kHeight - kBottom, kTop, options.logY};
     std::vector<double> yticks;
