@@ -79,25 +79,6 @@ std::string Quoted(const std::string& word) {
     return "\"" + Excerpt(word) + "\"";
 }
 
-// Edit distance with adjacent swaps counted as one edit (optimal string alignment).
-std::size_t EditDistance(const std::string& a, const std::string& b) {
-    const std::size_t n = a.size(), m = b.size();
-    std::vector<std::vector<std::size_t>> d(n + 1, std::vector<std::size_t>(m + 1));
-    for (std::size_t i = 0; i <= n; ++i)
-        d[i][0] = i;
-    for (std::size_t j = 0; j <= m; ++j)
-        d[0][j] = j;
-    for (std::size_t i = 1; i <= n; ++i) {
-        for (std::size_t j = 1; j <= m; ++j) {
-            const std::size_t cost = a[i - 1] == b[j - 1] ? 0 : 1;
-            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
-            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
-                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
-        }
-    }
-    return d[n][m];
-}
-
 // The word (upper case) shortens the key: same first character, the rest in order.
 bool Abbreviates(const std::string& word, const std::string& key) {
     if (word.size() < 2 || word.size() >= key.size() || word[0] != key[0])

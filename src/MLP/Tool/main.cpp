@@ -10,6 +10,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "Common/StrCase.h"
 #include "MLP/Common/InterruptCleanup.h"
 #include "MLP/Tool/ToolCommands.h"
 #include "MLP/Tool/ToolSupport.h"
@@ -25,22 +26,6 @@ const CLI::App& FailedCommand(const CLI::App& app) {
             return *at;
         at = parsed.back();
     }
-}
-
-std::size_t EditDistance(const std::string& a, const std::string& b) {
-    std::vector<std::size_t> row(b.size() + 1);
-    for (std::size_t j = 0; j <= b.size(); ++j)
-        row[j] = j;
-    for (std::size_t i = 1; i <= a.size(); ++i) {
-        std::size_t diagonal = row[0];
-        row[0] = i;
-        for (std::size_t j = 1; j <= b.size(); ++j) {
-            const std::size_t above = row[j];
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
-            diagonal = above;
-        }
-    }
-    return row[b.size()];
 }
 
 // The first word that is no option names the subcommand; when no subcommand has that name, the
