@@ -302,7 +302,7 @@ TEST(ParameterFileTest, TrainingOptionsAreReadAndChecked) {
                             "found \"sgd\""},
         {"Shuffle = yes", "Bad value for Shuffle: expected true or false, found \"yes\""},
         {"KeepBest = 0", "Bad value for KeepBest: expected true or false, found \"0\""},
-        {"BatchSize = many", "Bad value for BatchSize: expected an integer, found \"many\""},
+        {"BatchSize = many", "Bad value for BatchSize: expected an integer, found many"},
     };
     for (const auto& c : refused) {
         SCOPED_TRACE(c.text);

@@ -254,7 +254,7 @@ int Train(const TrainSettings& settings, const TrainingWarning& warn) {
         if (validation && settings.Patience > 0 && epoch - bestEpoch >= settings.Patience) {
             stopped = "stopped after epoch " + std::to_string(epoch) +
                       ": no better validation error for " + std::to_string(settings.Patience) +
-                      " epochs; ";
+                      (settings.Patience == 1 ? " epoch; " : " epochs; ");
             break;
         }
     }
