@@ -8,7 +8,8 @@
 # `make fuzz` builds the libFuzzer targets with clang++ in $(FUZZ_BUILD) and runs each for
 # FUZZ_SECONDS seconds (see fuzz/run.sh).
 # `make bench` builds a Release tree with the benchmarks in $(BENCH_BUILD) and prints the table
-# of the training benchmark (see doc/Performance.md); BENCH_ARGS go to Google Benchmark.
+# of the training benchmark (see doc/Performance.md); BENCH_ARGS go to Google Benchmark;
+# `make bench-accuracy` prints the time-to-accuracy table of the training methods.
 # Missing tools are installed with apt-get when run as root on Debian (waiting up to
 # APT_LOCK_TIMEOUT seconds for another apt process to release the package manager's lock);
 # otherwise the exact command to run is printed.
@@ -22,6 +23,7 @@ DEMO       ?= iris
 FUZZ_BUILD ?= build-fuzz
 BENCH_BUILD ?= build-bench
 BENCH_ARGS ?=
+ACCURACY_ARGS ?=
 FUZZ_SECONDS ?= 600
 FUZZ_SEED  ?=
 FUZZ_JOBS  ?= 2
@@ -31,7 +33,7 @@ PACKAGE_APT_PACKAGES := dpkg-dev pkg-config
 BENCH_APT_PACKAGES := libbenchmark-dev
 FUZZ_APT_PACKAGES := clang libclang-rt-14-dev cmake make libhwy-dev libcli11-dev nlohmann-json3-dev libcsv-dev
 
-.PHONY: all build test test-asan demo deps install package package-deps fuzz fuzz-deps bench bench-deps clean
+.PHONY: all build test test-asan demo deps install package package-deps fuzz fuzz-deps bench bench-deps bench-accuracy clean
 
 all: build
 
@@ -134,6 +136,12 @@ bench-deps:
 bench: deps bench-deps $(BENCH_BUILD)/CMakeCache.txt
 	cmake --build $(BENCH_BUILD) -j $(JOBS) --target TrainKernelBench
 	cd $(BENCH_BUILD) && ./bench/TrainKernelBench $(BENCH_ARGS)
+
+# Epochs and seconds to a test accuracy on the bundled digits per training method
+# (doc/Performance.md); ACCURACY_ARGS: the target accuracy and the seconds per setting.
+bench-accuracy: deps bench-deps $(BENCH_BUILD)/CMakeCache.txt
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target TimeToAccuracy synapsor-tool
+	bench/time-to-accuracy.sh $(BENCH_BUILD) $(ACCURACY_ARGS)
 
 clean:
 	rm -rf $(BUILD) $(BUILD)-shared $(ASAN_BUILD) $(FUZZ_BUILD) $(BENCH_BUILD)

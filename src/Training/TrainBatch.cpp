@@ -255,7 +255,9 @@ void BatchRowsImpl(TTrainPlan& plan, TTrainWorker& worker, const TLearnParams& p
     worker.holdsLast = false;
     for (int b = 0; b < blocks; b++) {
         for (std::size_t q = 0; q < kTrainBlock; q++) {
-            row = data->StepRow(row, 1);
+            row = plan.order != nullptr
+                      ? plan.order[first + b * static_cast<int>(kTrainBlock) + static_cast<int>(q)]
+                      : data->StepRow(row, 1);
             data->GetSelectedRow(row, input, target);
             std::copy(target, target + nOut, targets + q * nOut);
             for (std::size_t i = 0; i < plan.layers.size(); i++) {
@@ -276,7 +278,7 @@ void BatchRowsImpl(TTrainPlan& plan, TTrainWorker& worker, const TLearnParams& p
     DispatchRule(p, [&](const auto& rule) {
         using Rule = std::decay_t<decltype(rule)>;
         for (int i = blocks * static_cast<int>(kTrainBlock); i < count; i++) {
-            row = data->StepRow(row, 1);
+            row = plan.order != nullptr ? plan.order[first + i] : data->StepRow(row, 1);
             data->GetSelectedRow(row, input, target);
             Pattern<Rule, false>(plan, worker, rule, p, input, target, error,
                                  last && i == count - 1);
@@ -285,7 +287,9 @@ void BatchRowsImpl(TTrainPlan& plan, TTrainWorker& worker, const TLearnParams& p
 }
 
 void BatchUpdateImpl(TTrainPlan& plan, const TLearnParams& p) {
-    DispatchRule(p, [&](const auto& rule) {
+    DispatchRule(p, [&](const auto& ruleIn) {
+        auto rule = ruleIn;
+        rule.BeginUpdate(++plan.ruleSteps);
         for (const TPairPlan& pp : plan.pairs)
             UpdatePair(rule, p, pp, false);
     });

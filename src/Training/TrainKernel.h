@@ -116,6 +116,11 @@ struct TTrainPlan {
     std::vector<double> actGains;
     std::vector<unsigned char> existsT;
     std::vector<double> ruleState;  // the rule's state arrays after the first
+    // The updates made under this plan: the rule's step counter (Adam's t), 0 when built.
+    std::uint64_t ruleSteps = 0;
+    // When set, pattern i of a pass reads row order[i] instead of the row i + 1 places after the
+    // cursor (a shuffled pass; the caller keeps the array alive during the pass).
+    const int* order = nullptr;
     TUpdateRuleKind rule = TUpdateRuleKind::Backprop;
     int inLayer = 0;
     int outLayer = 0;
@@ -161,7 +166,9 @@ void SetUpWorker(const TTrainPlan& plan, int inputs, int outputs, bool shared,
                  const TErrorObj* error, TTrainWorker* worker);
 
 // One pass over `data` (its row capacity), as the trainer's epoch: online, an update after
-// every pattern; batch, one after the pass. Adds each pattern to `error`. Pattern i of the pass
+// every pattern; batch, one after the pass; with params.batchSize > 0, one after every
+// batchSize patterns (the last group may be smaller), each group run as a batch pass over its
+// rows with the penalty terms of its share. Adds each pattern to `error`. Pattern i of the pass
 // is the held row i + 1 places after the cursor; the cursor is left on the pass's last row, as
 // reading the rows one after the other through it would.
 void RunTrainEpoch(TTrainPlan& plan, const TLearnParams& params, Data* data, TErrorObj* error);

@@ -28,18 +28,47 @@ double NumberOr(const TKQstructure* params, const char* keyword, double absent) 
     return v ? ToNumber(v->GetHead()) : absent;
 }
 
+// The update rule "ALGORITHM" names ("BACKPROP" when absent); any other word is a fatal internal
+// check (the driver writes only these three).
+TUpdateRuleKind RuleOf(const TKQstructure* params) {
+    const TKQstructure* word = params->FindValue("ALGORITHM");
+    if (word == nullptr || strcasecmp(word->GetHead(), "BACKPROP") == 0)
+        return TUpdateRuleKind::Backprop;
+    if (strcasecmp(word->GetHead(), "RPROP") == 0)
+        return TUpdateRuleKind::Rprop;
+    SYN_ASSERT(strcasecmp(word->GetHead(), "ADAM") == 0);
+    return TUpdateRuleKind::Adam;
+}
+
 // The epoch's learning parameters, read once. The penalty's constants follow AddPenaltyGradient:
-// an online pass adds 1/n of the "QUADPENALTY" term per pattern, a batch pass all of it once.
+// every update adds the share (its patterns) / (the pass's patterns) of the "QUADPENALTY" term,
+// so an online pass adds 1/n per pattern, a batch pass all of it once, a group of B patterns B/n;
+// "LWF" adds its full term at every update.
 TLearnParams ParseLearnParams(const TKQstructure* params, const TKQstructure* penalty,
                               bool usePenalty, bool batch, int errorFunction, double penaltyRate,
                               int rows) {
     TLearnParams p;
     p.batch = batch;
     p.crossEntropy = errorFunction == CrossEntropy;
-    p.learningRate = NumberOr(params, "LEARNINGRATE", 0.0);
+    p.rule = RuleOf(params);
+    const bool adam = p.rule == TUpdateRuleKind::Adam;
+    p.learningRate = NumberOr(params, "LEARNINGRATE", adam ? 0.001 : 0.0);
     p.momentum = NumberOr(params, "MOMENTUM", 0.0);
-    if (usePenalty)
-        p.penalty = PenaltyTerms(penalty, penaltyRate, batch ? rows : 1, rows, kTrainEpoch);
+    p.batchSize = static_cast<int>(NumberOr(params, "BATCHSIZE", 0.0));
+    p.rpropFirstStep = NumberOr(params, "LEARNINGRATE", 0.1);
+    p.beta1 = NumberOr(params, "BETA1", 0.9);
+    p.beta2 = NumberOr(params, "BETA2", 0.999);
+    p.epsilon = NumberOr(params, "EPSILON", 1e-8);
+    if (usePenalty) {
+        int share = batch ? rows : 1;
+        int lastShare = share;
+        if (p.batchSize > 0) {
+            share = std::min(p.batchSize, rows);
+            lastShare = rows - (rows - 1) / share * share;
+        }
+        p.penalty = PenaltyTerms(penalty, penaltyRate, share, rows, kTrainEpoch);
+        p.lastPenalty = PenaltyTerms(penalty, penaltyRate, lastShare, rows, kTrainEpoch);
+    }
     return p;
 }
 
@@ -128,6 +157,11 @@ double TTrainModule::TrainEpoch(Data* data, TKQstructure* params) {
     if (!known) {
         const TKQstructure* batchValue = params->FindValue("BATCH");
         epochParams.batch = batchValue != nullptr && strcasecmp(batchValue->GetHead(), "TRUE") == 0;
+        epochParams.rule = RuleOf(params);
+        epochParams.batchSize = static_cast<int>(NumberOr(params, "BATCHSIZE", 0.0));
+        // Rprop compares whole-pass gradients: without groups it runs on whole passes.
+        if (epochParams.rule == TUpdateRuleKind::Rprop && epochParams.batchSize <= 0)
+            epochParams.batch = true;
         epochParams.errorFunction = MeanSquaredError;
         if (const TKQstructure* word = params->FindValue("ERRORFUNCTION")) {
             if (strcasecmp(word->GetHead(), "CROSSENTROPY") == 0) {
@@ -176,12 +210,27 @@ double TTrainModule::TrainEpoch(Data* data, TKQstructure* params) {
 
     data->MbrNdxCurrent = data->MbrNdxLast;
     const int n = data->MbrNdxRows;
+    const TUpdateRuleKind rule = epochParams.rule;
+    const int batchSize = epochParams.batchSize;
     bool kernel = false;
     if (UsesBackpropUpdate()) {
         const bool crossEntropy = errorFunction == CrossEntropy;
-        kernel = PlanStillFits(network, gradient.get(), lastChange.get(), crossEntropy,
-                               TUpdateRuleKind::Backprop, &plan) ||
-                 BuildTrainPlan(network, gradient.get(), lastChange.get(), crossEntropy, &plan);
+        kernel =
+            PlanStillFits(network, gradient.get(), lastChange.get(), crossEntropy, rule, &plan) ||
+            BuildTrainPlan(network, gradient.get(), lastChange.get(), crossEntropy, &plan, rule);
+    }
+    if (!kernel && rule != TUpdateRuleKind::Backprop) {
+        throw TException("Rprop and Adam train only networks of plain layers", "Bad Parameter",
+                         kTrainEpoch);
+    }
+    // A shuffled pass: position i of the pass reads the row passOrder[i] + 1 places after the
+    // cursor.
+    const bool shuffled = !passOrder.empty();
+    if (shuffled) {
+        SYN_ASSERT(static_cast<int>(passOrder.size()) == n);
+        orderRows.resize(passOrder.size());
+        for (std::size_t i = 0; i < passOrder.size(); i++)
+            orderRows[i] = data->StepRow(data->MbrNdxCurrent, passOrder[i] + 1);
     }
     if (kernel) {
         if (epochParams.rows != n) {
@@ -190,16 +239,37 @@ double TTrainModule::TrainEpoch(Data* data, TKQstructure* params) {
             epochParams.rows = n;
         }
         SetUpWorker(plan, deliveredInputs, data->MbrNdxOutputs, true, error, &plan.main);
+        plan.order = shuffled ? orderRows.data() : nullptr;
         RunTrainEpoch(plan, epochParams.learn, data, error);
+        plan.order = nullptr;
     } else {
         inputBuffer.resize(static_cast<std::size_t>(deliveredInputs));
         targetBuffer.resize(static_cast<std::size_t>(data->MbrNdxOutputs));
         double* input = inputBuffer.data();
         double* target = targetBuffer.data();
-        if (batch) {
+        const int start = data->MbrNdxCurrent;
+        auto next = [&](int i) {
+            if (shuffled)
+                data->GetSelectedRow(orderRows[static_cast<std::size_t>(i)], input, target);
+            else
+                data->GetNext(input, target, nullptr);
+        };
+        if (batchSize > 0) {
+            for (int first = 0; first < n; first += batchSize) {
+                const int count = std::min(batchSize, n - first);
+                gradient->RandomizeWeights(0.0, 0.0);
+                for (int i = first; i < first + count; i++) {
+                    next(i);
+                    TrainPattern(input, target, errorFunction, error);
+                }
+                if (usePenalty)
+                    AddPenaltyGradient(penalty, count, n, penaltyRate);
+                UpdateWeights(params);
+            }
+        } else if (batch) {
             gradient->RandomizeWeights(0.0, 0.0);
             for (int i = 0; i < n; i++) {
-                data->GetNext(input, target, nullptr);
+                next(i);
                 TrainPattern(input, target, errorFunction, error);
             }
             if (usePenalty)
@@ -208,13 +278,15 @@ double TTrainModule::TrainEpoch(Data* data, TKQstructure* params) {
         } else {
             for (int i = 0; i < n; i++) {
                 gradient->RandomizeWeights(0.0, 0.0);
-                data->GetNext(input, target, nullptr);
+                next(i);
                 TrainPattern(input, target, errorFunction, error);
                 if (usePenalty)
                     AddPenaltyGradient(penalty, 1, n, penaltyRate);
                 UpdateWeights(params);
             }
         }
+        if (shuffled)
+            data->MbrNdxCurrent = data->StepRow(start, n);
     }
 
     if (usePenalty) {

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "KQmessage/KQML.h"
@@ -59,6 +60,13 @@ class TTrainModule {
     // "LWF" is a fatal internal check.
     void AddPenaltyGradient(TKQstructure* penalty, int numerator, int denominator, double rate);
 
+    // The order of the next passes: position i of a pass takes the row positions[i] + 1 places
+    // after the cursor (a permutation of 0 .. rows - 1 of the data set's row capacity); empty:
+    // the held order. The trainer reads "ALGORITHM" (BACKPROP, RPROP, ADAM), "BATCHSIZE",
+    // "BETA1", "BETA2" and "EPSILON" besides the keys above; Rprop without "BATCHSIZE" runs on
+    // whole passes, and Rprop and Adam need a network the kernel can take (TException otherwise).
+    void SetPassOrder(std::vector<int> positions) { passOrder = std::move(positions); }
+
     TBasicNetwork* network;
     std::unique_ptr<TBasicNetwork> lastChange;
     std::unique_ptr<TBasicNetwork> gradient;
@@ -80,6 +88,8 @@ class TTrainModule {
     std::vector<double> inputBuffer;
     std::vector<double> targetBuffer;
     std::vector<double> weightBuffer;
+    std::vector<int> passOrder;
+    std::vector<int> orderRows;
     TTrainPlan plan;
     // The parameters as the last epoch read them, kept while the structure stays the same.
     struct TEpochParams {
@@ -87,6 +97,8 @@ class TTrainModule {
         const TKQstructure* source = nullptr;
         TKQstructure copy;
         bool batch = false;
+        TUpdateRuleKind rule = TUpdateRuleKind::Backprop;
+        int batchSize = 0;
         int errorFunction = 0;
         double penaltyRate = 0.0;
         bool usePenalty = false;

@@ -20,12 +20,14 @@ void OnlinePassImpl(TTrainPlan& plan, const TLearnParams& p, const Data* data, i
                     TErrorObj* error) {
     TTrainWorker& worker = plan.main;
     const int n = data->MbrNdxRows;
-    DispatchRule(p, [&](const auto& rule) {
-        using Rule = std::decay_t<decltype(rule)>;
+    DispatchRule(p, [&](const auto& ruleIn) {
+        using Rule = std::decay_t<decltype(ruleIn)>;
+        Rule rule = ruleIn;
         int row = start;
         for (int i = 0; i < n; i++) {
-            row = data->StepRow(row, 1);
+            row = plan.order != nullptr ? plan.order[i] : data->StepRow(row, 1);
             data->GetSelectedRow(row, worker.input.data(), worker.target.data());
+            rule.BeginUpdate(++plan.ruleSteps);
             Pattern<Rule, true>(plan, worker, rule, p, worker.input.data(), worker.target.data(),
                                 error, i == n - 1);
         }

@@ -50,6 +50,7 @@ bool CopiesInput(TBasicLayer* layer, int index, int inLayer) {
 void AllocateRuleState(TTrainPlan* plan) {
     const std::size_t arrays = RuleStateArrays(plan->rule);
     plan->ruleState.assign(arrays > 1 ? (arrays - 1) * plan->weights : 0, 0.0);
+    plan->ruleSteps = 0;
     for (TPairPlan& pp : plan->pairs) {
         for (std::size_t k = 1; k < arrays; k++)
             pp.state[k] = plan->ruleState.data() + (k - 1) * plan->weights + pp.gradientAt;
@@ -341,16 +342,38 @@ void PublishLastPattern(const TTrainPlan& plan, const TTrainWorker& worker) {
     }
 }
 
+namespace {
+
+// Zeroes the trainable cells of the gradient copy before a batch or a group adds into it.
+void ClearGradient(const TTrainPlan& plan) {
+    for (const TPairPlan& pp : plan.pairs) {
+        const std::size_t count = static_cast<std::size_t>(pp.nFrom) * pp.nTo;
+        for (std::size_t i = 0; i < count; ++i)
+            if (pp.masks == nullptr || (pp.masks[i] & FMaskAll) == FMaskAll)
+                pp.g[i] = 0.0;
+    }
+}
+
+}  // namespace
+
 void RunTrainEpoch(TTrainPlan& plan, const TLearnParams& params, Data* data, TErrorObj* error) {
     const int n = data->MbrNdxRows;
     const int start = data->MbrNdxCurrent;
-    if (params.batch) {
-        for (const TPairPlan& pp : plan.pairs) {
-            const std::size_t count = static_cast<std::size_t>(pp.nFrom) * pp.nTo;
-            for (std::size_t i = 0; i < count; ++i)
-                if (pp.masks == nullptr || (pp.masks[i] & FMaskAll) == FMaskAll)
-                    pp.g[i] = 0.0;
+    if (params.batchSize > 0) {
+        // Groups of batchSize patterns, each a batch pass of its own; the last group's penalty
+        // share differs when it is smaller.
+        TLearnParams last = params;
+        last.penalty = params.lastPenalty;
+        for (int first = 0; first < n; first += params.batchSize) {
+            const int count = std::min(params.batchSize, n - first);
+            const bool isLast = first + count == n;
+            ClearGradient(plan);
+            RunBatchRows(plan, plan.main, params, data, start, first, count, isLast, error);
+            RunBatchUpdate(plan, isLast ? last : params);
         }
+        PublishLastPattern(plan, plan.main);
+    } else if (params.batch) {
+        ClearGradient(plan);
         RunBatchRows(plan, plan.main, params, data, start, 0, n, true, error);
         PublishLastPattern(plan, plan.main);
         RunBatchUpdate(plan, params);

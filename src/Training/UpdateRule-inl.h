@@ -28,6 +28,7 @@
 #include <hwy/highway.h>
 
 #include <cstddef>
+#include <cstdint>
 
 #include "Training/UpdateRule.h"
 
@@ -69,6 +70,9 @@ struct TBackpropRule {
     TBackpropRule(double learningRate, double m) : rate(learningRate), momentum(m) {}
 
     bool UsesState() const { return momentum != 0.0; }
+    // Called once before every update with the update's number (from 1): rules with per-run
+    // scalars (Adam's bias corrections) set them here.
+    void BeginUpdate(std::uint64_t /*step*/) {}
 
     template <class D>
     HWY_INLINE hn::Vec<D> Step(D d, hn::Vec<D> w, hn::Vec<D> g, hn::Vec<D>* state) const {
@@ -84,12 +88,29 @@ struct TBackpropRule {
     double momentum;
 };
 
+}  // namespace HWY_NAMESPACE
+}  // namespace synapsor
+HWY_AFTER_NAMESPACE();
+
+#include "Training/AdamRule-inl.h"
+#include "Training/RpropRule-inl.h"
+
+HWY_BEFORE_NAMESPACE();
+namespace synapsor {
+namespace HWY_NAMESPACE {
+
 // Calls f(rule) with the rule the pass's parameters name.
 template <class F>
 HWY_INLINE void DispatchRule(const TLearnParams& p, F&& f) {
     switch (p.rule) {
         case TUpdateRuleKind::Backprop:
             f(TBackpropRule(p));
+            break;
+        case TUpdateRuleKind::Rprop:
+            f(TRpropRule(p));
+            break;
+        case TUpdateRuleKind::Adam:
+            f(TAdamRule(p));
             break;
     }
 }

@@ -13,7 +13,9 @@ class TKQstructure;
 
 // The rules, one per update algorithm. Registering one: an enumerator here, and its type (in a
 // file of its own, included by UpdateRule-inl.h) in a case of DispatchRule (UpdateRule-inl.h).
-enum class TUpdateRuleKind { Backprop };
+// Backprop: gradient descent with momentum. Rprop: sign-based steps with per-weight step sizes,
+// without weight-backtracking. Adam: moment estimates with bias correction.
+enum class TUpdateRuleKind { Backprop, Rprop, Adam };
 
 // The most per-weight state arrays a rule may keep.
 constexpr std::size_t kMaxRuleState = 3;
@@ -52,7 +54,23 @@ struct TLearnParams {
     TUpdateRuleKind rule = TUpdateRuleKind::Backprop;
     double learningRate = 0.0;
     double momentum = 0.0;
+    // The penalty terms of one update: online one pattern's, batch the pass's, with mini-batches
+    // a full group's (lastPenalty: the pass's last group, which may be smaller).
     TPenaltyTerms penalty;
+    // Rows per update in a pass; 0: one update per pattern (online) or per pass (batch).
+    int batchSize = 0;
+    TPenaltyTerms lastPenalty;
+    // Rprop: the first step of every weight. Adam: its decay rates and the denominator's guard.
+    double rpropFirstStep = 0.1;
+    double beta1 = 0.9;
+    double beta2 = 0.999;
+    double epsilon = 1e-8;
 };
+
+// Rprop's fixed constants: step growth after a kept sign, shrink after a change, and bounds.
+constexpr double kRpropIncrease = 1.2;
+constexpr double kRpropDecrease = 0.5;
+constexpr double kRpropMinStep = 1e-6;
+constexpr double kRpropMaxStep = 50.0;
 
 }  // namespace synapsor

@@ -276,6 +276,84 @@ TEST(ParameterFileTest, NearestKeyAndWords) {
     EXPECT_EQ(words[2].column, 2);
 }
 
+// The training options: how they are read, and every limit and combination the run checks.
+TEST(ParameterFileTest, TrainingOptionsAreReadAndChecked) {
+    const TrainSettings s = Settings(
+        "Algorithm = ADAM BatchSize = 32 Beta1 = 0.85 Beta2 = 0.9999 Epsilon = 1e-8 "
+        "ValidationFile = v.dat Patience = 7 KeepBest = FALSE Shuffle = true Seed = 42");
+    EXPECT_EQ(s.Algorithm, "adam");
+    EXPECT_EQ(s.BatchSize, 32);
+    EXPECT_EQ(s.Beta1, 0.85);
+    EXPECT_EQ(s.Beta2, 0.9999);
+    EXPECT_EQ(s.Epsilon, 1e-8) << "read in double precision";
+    EXPECT_EQ(s.ValidationFile, "v.dat");
+    EXPECT_EQ(s.Patience, 7);
+    EXPECT_FALSE(s.KeepBest);
+    EXPECT_TRUE(s.Shuffle);
+    EXPECT_EQ(s.Seed, 42);
+    EXPECT_TRUE(s.IsGiven("Beta2"));
+    EXPECT_FALSE(s.IsGiven("Momentum"));
+
+    const struct {
+        std::string text;
+        std::string error;
+    } refused[] = {
+        {"Algorithm = sgd", "Bad value for Algorithm: expected one of backprop, rprop, adam, "
+                            "found \"sgd\""},
+        {"Shuffle = yes", "Bad value for Shuffle: expected true or false, found \"yes\""},
+        {"KeepBest = 0", "Bad value for KeepBest: expected true or false, found \"0\""},
+        {"BatchSize = many", "Bad value for BatchSize: expected an integer, found many"},
+    };
+    for (const auto& c : refused) {
+        SCOPED_TRACE(c.text);
+        const ParameterFileResult r = Read(c.text);
+        EXPECT_EQ(r.error.message, c.error);
+    }
+
+    // "KEY: e|w MESSAGE" per problem, in order.
+    const auto problems = [](const std::string& text) {
+        std::string out;
+        for (const SettingProblem& p : CheckTrainingOptions(Settings(text)))
+            out += std::string(p.key) + (p.error ? ": e " : ": w ") + p.message + "\n";
+        return out;
+    };
+    const struct {
+        std::string text;
+        std::string problems;
+    } checked[] = {
+        {"", ""},
+        {"Momentum = 0.9 BatchSize = 1 ValidationFile = v Patience = 1 Shuffle = true Seed = 0",
+         ""},
+        {"Batch = true BatchSize = 8",
+         "BatchSize: e Batch = true cannot be combined with BatchSize: BatchSize already says "
+         "how many rows make an update (drop one of them)\n"},
+        {"BatchSize = 0", "BatchSize: e BatchSize must be 1 or more, found 0\n"},
+        {"Algorithm = rprop Momentum = 0.5 Batch = true",
+         "Momentum: w Momentum is not used by Algorithm rprop\n"
+         "Batch: w Batch is not used by Algorithm rprop, which always updates after a whole pass "
+         "or a BatchSize group\n"},
+        {"Algorithm = adam Beta1 = 1 Beta2 = -0.1 Epsilon = 0",
+         "Beta1: e Beta1 must be at least 0 and below 1, found 1\n"
+         "Beta2: e Beta2 must be at least 0 and below 1, found -0.1\n"
+         "Epsilon: e Epsilon must be above 0, found 0\n"},
+        {"Beta1 = 0.5 Epsilon = 1e-9",
+         "Beta1: w Beta1 is not used by Algorithm backprop (only by adam)\n"
+         "Epsilon: w Epsilon is not used by Algorithm backprop (only by adam)\n"},
+        {"Patience = 5",
+         "Patience: e Patience needs a ValidationFile: early stopping watches the validation "
+         "error\n"},
+        {"ValidationFile = v Patience = 0", "Patience: e Patience must be 1 or more, found 0\n"},
+        {"KeepBest = true Seed = 3",
+         "KeepBest: w KeepBest is not used without a ValidationFile\n"
+         "Seed: w Seed is not used without Shuffle = true\n"},
+        {"Shuffle = true Seed = -2", "Seed: e Seed must be 0 or more, found -2\n"},
+    };
+    for (const auto& c : checked) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(problems(c.text), c.problems);
+    }
+}
+
 }  // namespace
 
 }  // namespace synapsor

@@ -99,6 +99,19 @@ TEST(Check, FindingsWithTheirPositions) {
              (access("/proc", W_OK) == 0 ? std::string("No such file or directory")
                                          : std::string("Permission denied")) +
              "\n"},
+        // The training options: limits and combinations at their values' places, unused keys
+        // as warnings, a missing validation file.
+        {base + "Epochs = 5\n" + destination +
+             "Batch = true BatchSize = 0\nAlgorithm = adam "
+             "Momentum = 0.5 Beta2 = 1\n",
+         "P:5:26: error: BatchSize must be 1 or more, found 0\n"
+         "P:6:29: warning: Momentum is not used by Algorithm adam\n"
+         "P:6:41: error: Beta2 must be at least 0 and below 1, found 1\n"},
+        {base + "Epochs = 5\n" + destination + "ValidationFile = " + dir.File("v.dat") +
+             " Patience = 3\nSeed = 4\n",
+         "P:5:18: error: validation file " + dir.File("v.dat") +
+             " does not exist or is no file\n"
+             "P:6:8: warning: Seed is not used without Shuffle = true\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.par);

@@ -130,6 +130,17 @@ TEST(Plot, EpochLinesOnly) {
     EXPECT_TRUE(std::isnan(c.points[3].second));
 }
 
+TEST(Plot, ValidationColumnIsASecondCurve) {
+    std::istringstream log("1 0.5 0.6\n2 0.25 0.4\n3 0.2 x\n4 0.1\n5 0.1 0.3 0.2\n");
+    Curve validation;
+    const Curve c = ReadEpochLines(log, "run", &validation);
+    EXPECT_EQ(c.points, (std::vector<std::pair<double, double>>{{1, 0.5}, {2, 0.25}, {4, 0.1}}));
+    EXPECT_EQ(validation.name, "run (validation)");
+    EXPECT_EQ(validation.points, (std::vector<std::pair<double, double>>{{1, 0.6}, {2, 0.4}}));
+    std::istringstream again("1 0.5 0.6\n");
+    EXPECT_EQ(ReadEpochLines(again, "run").points.size(), 1u) << "the training column alone";
+}
+
 TEST(Plot, NiceTicks) {
     EXPECT_EQ(NiceTicks(0, 1, 5), (std::vector<double>{0, 0.2, 0.4, 0.6000000000000001, 0.8, 1}));
     EXPECT_EQ(NiceTicks(1, 100, 8), (std::vector<double>{20, 40, 60, 80, 100}));

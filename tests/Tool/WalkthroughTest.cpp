@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "cli/RunProgram.h"
@@ -75,6 +76,65 @@ TEST(Walkthrough, WineFromCsvToAnswers) {
         ASSERT_TRUE(std::getline(given, in) && std::getline(out, line));
         EXPECT_EQ(line, in + "," + cultivar);
     }
+}
+
+// The README's "Validation and early stopping" on the bundled digits: the quoted figures, the
+// validation error of the written network as evaluate computes it, the kept epoch as the one of
+// the smallest printed validation error, and the two curves of the plot.
+TEST(Walkthrough, DigitsWithValidationAndEarlyStopping) {
+    test::TempDir dir;
+    const std::string digits = std::string(SYNAPSOR_SOURCE_DIR) + "/examples/digits/";
+    ASSERT_EQ(Tool({"import", digits + "digits-train.csv", "--classes", "digit", "--scale",
+                    "minmax", "--prep-out", "digits.prep", "-o", "train.dat"},
+                   dir.Path())
+                  .status,
+              0);
+    for (const char* part : {"validation", "test"}) {
+        ASSERT_EQ(Tool({"import", digits + "digits-" + part + ".csv", "--prep", "digits.prep", "-o",
+                        std::string(part) + ".dat"},
+                       dir.Path())
+                      .status,
+                  0);
+    }
+    ASSERT_EQ(
+        Tool({"create", "--layers", "64,32,10", "--seed", "7", "-o", "digits.wgt"}, dir.Path())
+            .status,
+        0);
+    dir.WriteFile("digits.par",
+                  "WeightFile = digits.wgt\nTrainingFile = train.dat\n"
+                  "ValidationFile = validation.dat\nDestinationFile = digits-trained.wgt\n"
+                  "Epochs = 500\nAlgorithm = adam\nBatchSize = 32\nLearningRate = 0.01\n"
+                  "Shuffle = true\nSeed = 1\nPatience = 10\n");
+    test::ProgramResult r = Tool({"check", "digits.par"}, dir.Path());
+    EXPECT_EQ(r.status, 0) << r.out;
+    r = test::RunProgram(SYNAPSOR_EXE, {"digits.par"}, dir.Path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err,
+              "stopped after epoch 92: no better validation error for 10 epochs; the network of "
+              "epoch 82 is written\n");
+    EXPECT_EQ(r.out.compare(0, 20, "1 0.329353 0.301221\n"), 0);
+    EXPECT_NE(r.out.find("\n82 0.0202642 0.0560252\n"), std::string::npos);
+    // The kept epoch has the smallest printed validation error, the earliest on ties.
+    std::istringstream lines(r.out);
+    long epoch = 0, best = 0;
+    double training = 0, validation = 0, lowest = 1e300;
+    while (lines >> epoch >> training >> validation) {
+        if (validation < lowest) {
+            lowest = validation;
+            best = epoch;
+        }
+    }
+    EXPECT_EQ(epoch, 92);
+    EXPECT_EQ(best, 82);
+    dir.WriteFile("log.txt", r.out);
+    r = Tool({"evaluate", "digits-trained.wgt", "validation.dat"}, dir.Path());
+    EXPECT_NE(r.out.find("rms       0.0560252\n"), std::string::npos) << r.out;
+    r = Tool({"evaluate", "digits-trained.wgt", "test.dat"}, dir.Path());
+    EXPECT_NE(r.out.find("accuracy  0.973244 (291 of 299 rows)\n"), std::string::npos) << r.out;
+    ASSERT_EQ(Tool({"plot", "log.txt", "-o", "curve.svg"}, dir.Path()).status, 0);
+    std::ifstream svg(dir.File("curve.svg"));
+    const std::string text((std::istreambuf_iterator<char>(svg)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("log.txt (validation)"), std::string::npos);
 }
 
 }  // namespace

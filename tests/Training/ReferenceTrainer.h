@@ -5,8 +5,10 @@
 // gradient and last-change arrays.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "DataObject/Data.h"
@@ -17,6 +19,7 @@ namespace synapsor {
 namespace reference {
 
 enum class Penalty { None, Quad, LWF };
+enum class Rule { Backprop, Rprop, Adam };
 
 struct Params {
     bool batch = false;
@@ -28,6 +31,12 @@ struct Params {
     double epsilon2 = 0.0;
     double beta = 1.0;
     double forgettingRate = 0.0;
+    Rule rule = Rule::Backprop;
+    int batchSize = 0;  // > 0: an update after every batchSize patterns
+    double firstStep = 0.1;
+    double beta1 = 0.9;
+    double beta2 = 0.999;
+    double epsilon = 1e-8;
 };
 
 class Trainer {
@@ -39,10 +48,12 @@ class Trainer {
                 TBasicConnections* c = net->GetConnections(f, t);
                 if (!c->IsConnected())
                     continue;
-                Pair p{f, t, c->GetStorage(), {}, {}};
+                Pair p{f, t, c->GetStorage(), {}, {}, {}, {}};
                 const std::size_t count = static_cast<std::size_t>(p.s.nFrom) * p.s.nTo;
                 p.g.assign(count, 0.0);
                 p.d.assign(count, 0.0);
+                p.s1.assign(count, 0.0);
+                p.s2.assign(count, 0.0);
                 pairs.push_back(p);
             }
         }
@@ -57,18 +68,21 @@ class Trainer {
         std::vector<double> target(static_cast<std::size_t>(data->MbrNdxOutputs));
         error->Reset();
         data->MbrNdxCurrent = data->MbrNdxLast;
-        if (p.batch)
+        // Groups of `size` patterns, each ending in an update with its share of the penalty.
+        const int size = p.batchSize > 0 ? p.batchSize : (p.batch ? rows : 1);
+        for (int first = 0; first < rows; first += size) {
+            const int count = size < rows - first ? size : rows - first;
             ZeroGradients();
-        for (int r = 0; r < rows; r++) {
-            if (!p.batch)
-                ZeroGradients();
-            data->GetNext(input.data(), target.data(), nullptr);
-            Pattern(p, input.data(), target.data(), error);
-            if (!p.batch)
-                PenaltyAndUpdate(p, 1, rows);
+            for (int r = first; r < first + count; r++) {
+                const int row = order.empty() ? -1 : data->StepRow(start(data), order[r] + 1);
+                if (row < 0)
+                    data->GetNext(input.data(), target.data(), nullptr);
+                else
+                    data->GetSelectedRow(row, input.data(), target.data());
+                Pattern(p, input.data(), target.data(), error);
+            }
+            PenaltyAndUpdate(p, count, rows);
         }
-        if (p.batch)
-            PenaltyAndUpdate(p, rows, rows);
         if (p.penalty != Penalty::None) {
             std::vector<double> w(static_cast<std::size_t>(net->GetNumWeights(0)));
             net->GetWeights(w.data(), 0);
@@ -76,6 +90,9 @@ class Trainer {
         }
         return error->GetError();
     }
+
+    // Shuffled passes: position i of a pass takes the row order[i] + 1 places after the cursor.
+    std::vector<int> order;
 
     // The forward pass of the network's Recall, for inputs copied by the input layer.
     void Forward(const double* input) {
@@ -125,8 +142,12 @@ class Trainer {
         int to;
         TWeightStorage s;
         std::vector<double> g;
-        std::vector<double> d;
+        std::vector<double> d;   // the last change
+        std::vector<double> s1;  // Rprop: the remembered gradient; Adam: m
+        std::vector<double> s2;  // Rprop: the step (0 before the first); Adam: v
     };
+
+    static int start(const Data* data) { return data->MbrNdxLast; }
 
     static bool Trainable(const TWeightStorage& s, std::size_t at) {
         return s.masks == nullptr || (s.masks[at] & FMaskAll) == FMaskAll;
@@ -208,12 +229,39 @@ class Trainer {
                 }
             }
         }
+        steps++;
+        const double c1 = 1.0 - std::pow(p.beta1, static_cast<double>(steps));
+        const double c2 = 1.0 - std::pow(p.beta2, static_cast<double>(steps));
         for (Pair& pair : pairs) {
             for (std::size_t i = 0; i < pair.g.size(); i++) {
                 if (!Trainable(pair.s, i))
                     continue;
                 double& w = pair.s.weights[i];
-                if (p.momentum == 0.0) {
+                const double g = pair.g[i];
+                if (p.rule == Rule::Rprop) {
+                    double step = pair.s2[i] == 0.0 ? p.firstStep : pair.s2[i];
+                    double kept = g;
+                    if (pair.s1[i] * g > 0.0) {
+                        step = std::min(step * 1.2, 50.0);
+                    } else if (pair.s1[i] * g < 0.0) {
+                        step = std::max(step * 0.5, 1e-6);
+                        kept = 0.0;
+                    }
+                    const double change = kept > 0.0 ? -step : (kept < 0.0 ? step : 0.0);
+                    pair.d[i] = change;
+                    pair.s1[i] = kept;
+                    pair.s2[i] = step;
+                    w = w + change;
+                } else if (p.rule == Rule::Adam) {
+                    const double m = p.beta1 * pair.s1[i] + (1.0 - p.beta1) * g;
+                    const double v = p.beta2 * pair.s2[i] + (1.0 - p.beta2) * (g * g);
+                    const double change =
+                        -((p.learningRate * (m / c1)) / (std::sqrt(v / c2) + p.epsilon));
+                    pair.d[i] = change;
+                    pair.s1[i] = m;
+                    pair.s2[i] = v;
+                    w = w + change;
+                } else if (p.momentum == 0.0) {
                     w = w - rate * pair.g[i];
                 } else {
                     const double change = -(rate * pair.g[i]) + p.momentum * pair.d[i];
@@ -225,6 +273,7 @@ class Trainer {
     }
 
     TBasicNetwork* net;
+    std::uint64_t steps = 0;
     std::vector<Pair> pairs;
     std::vector<std::vector<double>> errors;
 };

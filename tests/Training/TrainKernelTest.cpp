@@ -443,6 +443,161 @@ TEST(TrainKernel, EpochsAfterTheFirstAllocateNothing) {
     }
 }
 
+// ---- groups of patterns, Rprop and Adam ----
+
+struct RuleCase {
+    const char* name;
+    reference::Rule rule;
+    const char* word;  // "ALGORITHM"; null: the key is absent
+    int batchSize;     // "BATCHSIZE"; 0: absent; -1: the pass's row count
+    bool batch;        // "BATCH"
+};
+
+const RuleCase kRuleCases[] = {
+    {"backprop, groups of 3", reference::Rule::Backprop, nullptr, 3, false},
+    {"backprop, groups of 8", reference::Rule::Backprop, "backprop", 8, false},
+    {"rprop, whole passes", reference::Rule::Rprop, "rprop", 0, false},
+    {"rprop, groups of 4", reference::Rule::Rprop, "RPROP", 4, false},
+    {"adam, online", reference::Rule::Adam, "adam", 0, false},
+    {"adam, groups of 5", reference::Rule::Adam, "adam", 5, false},
+    {"adam, batch", reference::Rule::Adam, "adam", 0, true},
+    {"adam, one group", reference::Rule::Adam, "adam", -1, false},
+};
+
+// Trains case c under rule case r with the trainer and the reference for five epochs: every
+// epoch's error and the weights must be the same bits.
+std::vector<std::uint64_t> RunRuleCase(const Case& c, const RuleCase& r, int rows) {
+    std::mt19937 random(777);
+    auto net = MakeNet(c, &random);
+    auto data = MakeData(c, rows, &random);
+    TBasicNetwork copy(*net);
+    reference::Params ref;
+    auto params = MakeParams(c, &ref);
+    ref.rule = r.rule;
+    ref.batch = r.batch || (r.rule == reference::Rule::Rprop && r.batchSize == 0);
+    ref.batchSize = r.batchSize < 0 ? rows : r.batchSize;
+    params->SetBoolean("BATCH", r.batch);
+    if (r.word != nullptr)
+        params->SetString("ALGORITHM", r.word);
+    if (ref.batchSize > 0)
+        params->SetNumber("BATCHSIZE", ref.batchSize);
+    if (r.rule == reference::Rule::Adam) {
+        ref.learningRate = 0.01;
+        ref.beta1 = 0.8;
+        ref.beta2 = 0.99;
+        ref.epsilon = 1e-7;
+        params->SetString("LEARNINGRATE", "0.01");
+        params->SetString("BETA1", "0.8");
+        params->SetString("BETA2", "0.99");
+        params->SetString("EPSILON", "1e-7");
+    } else if (r.rule == reference::Rule::Rprop) {
+        ref.firstStep = ref.learningRate;
+    }
+    TBackpropModule module(net.get());
+    reference::Trainer reference(&copy);
+    TErrorRMSObj rms(c.sizes.back());
+    TErrorCrossEntropyObj crossEntropy(c.sizes.back());
+    TErrorObj* error = c.crossEntropy ? static_cast<TErrorObj*>(&crossEntropy) : &rms;
+    for (int epoch = 0; epoch < 5; epoch++) {
+        const double got = module.TrainEpoch(data.get(), params.get());
+        const double want =
+            reference.Epoch(data.get(), ref, error, params->FindValue("WEIGHTPENALTY"));
+        EXPECT_EQ(Bits(got), Bits(want)) << "epoch " << epoch << ": " << got << " vs " << want;
+    }
+    const std::vector<std::uint64_t> bits = WeightBits(*net);
+    EXPECT_EQ(bits, WeightBits(copy));
+    EXPECT_NE(bits, WeightBits(*MakeNet(c, &random))) << "training changed nothing";
+    return bits;
+}
+
+TEST(TrainKernel, GroupsRpropAndAdamMatchThePlainLoopOnEveryVectorTarget) {
+    std::vector<std::vector<std::uint64_t>> first;
+    for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
+        hwy::SetSupportedTargetsForTest(target);
+        SCOPED_TRACE(hwy::TargetName(target));
+        std::size_t at = 0;
+        for (const Case& c : kCases) {
+            for (const RuleCase& r : kRuleCases) {
+                for (int rows : {7, 23}) {
+                    SCOPED_TRACE(std::string(c.name) + ", " + r.name + ", " + std::to_string(rows) +
+                                 " patterns");
+                    const std::vector<std::uint64_t> bits = RunRuleCase(c, r, rows);
+                    if (first.size() <= at)
+                        first.push_back(bits);
+                    else
+                        EXPECT_EQ(bits, first[at]) << "differs from the first target";
+                    at++;
+                }
+            }
+        }
+    }
+    hwy::SetSupportedTargetsForTest(0);
+}
+
+// Groups of one pattern are the online pass, one group of every pattern (or more) the batch
+// pass, byte for byte, with momentum and either penalty.
+TEST(TrainKernel, GroupsOfOneAreOnlineAndOneGroupIsBatch) {
+    for (const Case& c : kCases) {
+        for (int rows : {5, 19}) {
+            for (int size : {1, rows, rows + 4}) {
+                const bool batch = size != 1;
+                SCOPED_TRACE(std::string(c.name) + ", " + std::to_string(rows) +
+                             " rows, groups of " + std::to_string(size));
+                std::vector<std::uint64_t> weights[2];
+                std::vector<std::uint64_t> errors[2];
+                for (int grouped = 0; grouped < 2; grouped++) {
+                    std::mt19937 random(99);
+                    auto net = MakeNet(c, &random);
+                    auto data = MakeData(c, rows, &random);
+                    reference::Params ref;
+                    auto params = MakeParams(c, &ref);
+                    params->SetBoolean("BATCH", grouped == 0 && batch);
+                    if (grouped == 1)
+                        params->SetNumber("BATCHSIZE", size);
+                    TBackpropModule module(net.get());
+                    for (int epoch = 0; epoch < 3; epoch++)
+                        errors[grouped].push_back(
+                            Bits(module.TrainEpoch(data.get(), params.get())));
+                    weights[grouped] = WeightBits(*net);
+                }
+                EXPECT_EQ(errors[0], errors[1]);
+                EXPECT_EQ(weights[0], weights[1]);
+            }
+        }
+    }
+}
+
+// Shuffled passes: the trainer and the reference read the rows in the same given order.
+TEST(TrainKernel, ShuffledPassesReadTheGivenOrder) {
+    const Case& c = kCases[2];
+    for (bool batch : {false, true}) {
+        std::mt19937 random(5);
+        auto net = MakeNet(c, &random);
+        auto data = MakeData(c, 11, &random);
+        TBasicNetwork copy(*net);
+        TBasicNetwork plain(*net);
+        reference::Params ref;
+        auto params = MakeParams(c, &ref);
+        ref.batch = batch;
+        params->SetBoolean("BATCH", batch);
+        TBackpropModule module(net.get());
+        TBackpropModule inOrder(&plain);
+        reference::Trainer reference(&copy);
+        TErrorRMSObj rms(c.sizes.back());
+        const std::vector<int> order = {3, 0, 10, 7, 1, 9, 2, 8, 4, 6, 5};
+        module.SetPassOrder(order);
+        reference.order = order;
+        for (int epoch = 0; epoch < 3; epoch++) {
+            EXPECT_EQ(
+                Bits(module.TrainEpoch(data.get(), params.get())),
+                Bits(reference.Epoch(data.get(), ref, &rms, params->FindValue("WEIGHTPENALTY"))));
+            inOrder.TrainEpoch(data.get(), params.get());
+        }
+        EXPECT_EQ(WeightBits(*net), WeightBits(copy));
+        EXPECT_NE(WeightBits(*net), WeightBits(plain)) << "the order made no difference";
+    }
+}
+
 // The plan sees matrices that the trainer's copies do not share, and declines them.
 TEST(TrainKernel, PlanDeclinesNetworksThatDoNotMatchTheirCopies) {
     std::mt19937 random(1);

@@ -301,9 +301,28 @@ TEST(TrainEpoch, DirectLoopsAndVisitorRouteGiveIdenticalWeights) {
     for (int epoch = 0; epoch < 2; epoch++) {
         EXPECT_EQ(a.TrainEpoch(data.get(), &params), b.TrainEpoch(data.get(), &params));
     }
+    // Groups of rows, in a given order, with momentum.
+    params.SetString("BATCH", "FALSE");
+    params.SetNumber("MOMENTUM", 0.4);
+    params.SetInteger("BATCHSIZE", 2);
+    std::vector<int> order(static_cast<std::size_t>(data->MbrNdxRows));
+    for (std::size_t i = 0; i < order.size(); i++)
+        order[i] = static_cast<int>(order.size() - 1 - i);
+    a.SetPassOrder(order);
+    b.SetPassOrder(order);
+    for (int epoch = 0; epoch < 2; epoch++) {
+        EXPECT_EQ(a.TrainEpoch(data.get(), &params), b.TrainEpoch(data.get(), &params));
+    }
     EXPECT_EQ(Weights(*direct, 1), Weights(visited, 1));
     EXPECT_EQ(Weights(*a.lastChange, 1), Weights(*b.lastChange, 1));
     EXPECT_NE(Weights(*direct, 1), initial);
+    // The new rules run only in the kernel: the visitor route refuses them, changing nothing.
+    params.SetString("ALGORITHM", "ADAM");
+    const std::vector<double> before = Weights(visited, 1);
+    EXPECT_THROW(b.TrainEpoch(data.get(), &params), TException);
+    EXPECT_EQ(Weights(visited, 1), before);
+    a.TrainEpoch(data.get(), &params);
+    EXPECT_NE(Weights(*direct, 1), before);
 }
 
 // A matrix replaced by one of another class after the trainer copied the network no longer

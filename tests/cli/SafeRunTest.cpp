@@ -14,6 +14,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "cli/FifoReader.h"
 #include "cli/RunProgram.h"
@@ -148,9 +149,10 @@ TEST_F(SafeRunTest, ByteOrderMarksAreSkippedInEveryFile) {
 }
 
 // Starts Synapsor in dir with standard output on a pipe, waits for its first epoch line, checks
-// that the temporary file exists then, sends the signal and returns the exit status; `text`
-// receives all of standard output.
-int InterruptAfterFirstEpoch(const TempDir& dir, int signal, std::size_t filesBefore,
+// that the temporary file exists then, sends the signals and returns the exit status; `text`
+// receives all of standard output. The program is stopped while the signals are sent, so that
+// they arrive together.
+int InterruptAfterFirstEpoch(const TempDir& dir, std::vector<int> signals, std::size_t filesBefore,
                              std::string& text) {
     int out[2];
     if (pipe(out) != 0)
@@ -185,7 +187,10 @@ int InterruptAfterFirstEpoch(const TempDir& dir, int signal, std::size_t filesBe
         ++files;
     }
     EXPECT_EQ(files, filesBefore + 1) << "the temporary file beside out.wgt";
-    kill(pid, signal);
+    kill(pid, SIGSTOP);
+    for (int signal : signals)
+        kill(pid, signal);
+    kill(pid, SIGCONT);
     char buf[4096];
     ssize_t n = 0;
     while ((n = read(out[0], buf, sizeof buf)) > 0)
@@ -199,14 +204,18 @@ int InterruptAfterFirstEpoch(const TempDir& dir, int signal, std::size_t filesBe
     return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
 }
 
-TEST_F(SafeRunTest, InterruptedRunRemovesItsTemporaryFileAndWritesNothing) {
+// The first signal lets the run finish its epoch and write the network of that epoch (the very
+// file a run of that many epochs writes); a second one ends it at once, writing nothing.
+TEST_F(SafeRunTest, InterruptedRunWritesItsLastEpochAndASecondSignalWritesNothing) {
     WriteParameters("Epochs = 2000000000");
     const std::map<std::string, std::string> before = Contents();
-    for (const int signal : {SIGINT, SIGTERM}) {
-        SCOPED_TRACE(signal);
+    const std::vector<int> kSignals[] = {{SIGINT}, {SIGTERM}, {SIGINT, SIGTERM}};
+    for (const std::vector<int>& signals : kSignals) {
+        SCOPED_TRACE(signals.size() == 1 ? signals[0] : 0);
+        dir.WriteFile("out.wgt", "the network of an earlier run\n");
+        WriteParameters("Epochs = 2000000000");
         std::string text;
-        EXPECT_EQ(InterruptAfterFirstEpoch(dir, signal, 5, text), 128 + signal);
-        EXPECT_EQ(Contents(), before);
+        EXPECT_EQ(InterruptAfterFirstEpoch(dir, signals, 5, text), 128 + signals.back());
         // The lines collected before the signal are written, each whole, none twice.
         std::istringstream lines(text);
         std::string line;
@@ -215,7 +224,18 @@ TEST_F(SafeRunTest, InterruptedRunRemovesItsTemporaryFileAndWritesNothing) {
             EXPECT_EQ(line.substr(0, line.find(' ')), std::to_string(expected)) << line;
             ++expected;
         }
-        EXPECT_EQ(text.back(), '\n');
+        ASSERT_EQ(text.back(), '\n');
+        if (signals.size() == 2) {
+            EXPECT_EQ(Contents(), before);
+            continue;
+        }
+        const std::string written = Contents()[dir.File("out.wgt")];
+        EXPECT_NE(written, before.at(dir.File("out.wgt")));
+        WriteParameters("Epochs = " + std::to_string(expected - 1) +
+                        " DestinationFile = again.wgt");
+        ASSERT_EQ(RunSynapsor({"p.par"}, dir.Path()).status, 0);
+        EXPECT_EQ(Contents()[dir.File("again.wgt")], written) << "after " << expected - 1;
+        std::filesystem::remove(dir.File("again.wgt"));
     }
 }
 

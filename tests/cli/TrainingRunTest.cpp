@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -115,6 +116,91 @@ TEST_F(TrainingRunTest, WarningsAboutTargetsAndAnErrorThatStaysTheSame) {
         const std::size_t epochs = std::stoul(c.settings.substr(c.settings.rfind('=') + 1));
         EXPECT_EQ(static_cast<std::size_t>(std::count(r.out.begin(), r.out.end(), '\n')), epochs);
     }
+}
+
+// The training options on the one-weight problem, with hand-computed numbers. A validation file
+// of the one row (1, 1) has the error |w - 1| after each epoch; the online weights are those of
+// ThreeEpochsPrintTheHandComputedErrors: 0.3125, 0.2578125, 0.3251953125.
+TEST_F(TrainingRunTest, OptionsGiveTheHandComputedRuns) {
+    dir.WriteFile("val.dat", DataSet(1, 1, {{1, 1}}));
+    const struct {
+        std::string settings;
+        std::string out;
+        std::string err;
+        double weight;
+    } kCases[] = {
+        {"Epochs = 3 ValidationFile = val.dat",
+         "1 0.637377 0.6875\n2 0.498533 0.742188\n3 0.570506 0.674805\n", "", 0.3251953125},
+        // Epoch 2 is no better than epoch 1: the run stops and writes epoch 1's network.
+        {"Epochs = 3 ValidationFile = val.dat Patience = 1",
+         "1 0.637377 0.6875\n2 0.498533 0.742188\n",
+         "stopped after epoch 2: no better validation error for 1 epoch; the network of epoch 1 "
+         "is written\n",
+         0.3125},
+        {"Epochs = 2 ValidationFile = val.dat", "1 0.637377 0.6875\n2 0.498533 0.742188\n",
+         "the network of epoch 1 is written: it has the lowest validation error\n", 0.3125},
+        {"Epochs = 2 ValidationFile = val.dat KeepBest = false",
+         "1 0.637377 0.6875\n2 0.498533 0.742188\n", "", 0.2578125},
+        // Groups of one row are the online run.
+        {"Epochs = 3 BatchSize = 1", "1 0.637377\n2 0.498533\n3 0.570506\n", "", 0.3251953125},
+        // Rprop on whole passes, first step 0.25: the pass's gradient 0.5 moves w to 0.25; then
+        // -0.75 changes sign (step 0.125, no move), -0.75 again (w 0.375), -0.125 (step 0.15,
+        // w 0.525). Errors at w = 0.5, 0.25, 0.25, 0.375.
+        {"Epochs = 4 Algorithm = rprop", "1 0.5\n2 0.53033\n3 0.53033\n4 0.475986\n",
+         "warning: p.par:1: Momentum is not used by Algorithm rprop\n", 0.525},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.settings);
+        const ProgramResult r = Run(c.settings);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(WrittenWeight("out.wgt"), c.weight);
+    }
+}
+
+// Adam online, rate 0.25, first steps by hand: g = -0.5 gives m = -0.05, v = 0.00025 and the step
+// 0.25 * 0.5 / (0.5 + 1e-8); then g = 2 * (2 w - 0.5) (about 2) with corrections 0.19 and
+// 0.001999.
+TEST_F(TrainingRunTest, AdamTakesItsHandComputedFirstSteps) {
+    const ProgramResult r = Run("Epochs = 1 Algorithm = adam");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "1 0.790569\n");
+    EXPECT_EQ(r.err, "warning: p.par:1: Momentum is not used by Algorithm adam\n");
+    const double w1 = 0.5 + 0.25 * 0.5 / (0.5 + 1e-8);
+    const double g = 2.0 * (2.0 * w1 - 0.5);
+    const double m = 0.9 * -0.05 + 0.1 * g;
+    const double v = 0.999 * 0.00025 + 0.001 * (g * g);
+    const double w2 = w1 - 0.25 * (m / 0.19) / (std::sqrt(v / 0.001999) + 1e-8);
+    EXPECT_NEAR(WrittenWeight("out.wgt"), w2, 1e-12);
+    EXPECT_NEAR(w2, 0.610124122938155, 1e-12);
+}
+
+// A shuffled run repeats itself with its seed, and a seed drawn is printed so it can be given.
+TEST_F(TrainingRunTest, ShuffledRunsRepeatWithTheirSeed) {
+    const ProgramResult first = Run("Epochs = 20 Shuffle = true Seed = 5");
+    const ProgramResult again = Run("Epochs = 20 Shuffle = true Seed = 5");
+    EXPECT_EQ(first.status, 0);
+    EXPECT_EQ(first.out, again.out);
+    EXPECT_NE(first.out, Run("Epochs = 20").out) << "some pass took row 2 first";
+    const ProgramResult drawn = Run("Epochs = 20 Shuffle = true");
+    const std::string prefix = "shuffling with Seed = ";
+    ASSERT_EQ(drawn.err.compare(0, prefix.size(), prefix), 0) << drawn.err;
+    const std::string seed =
+        drawn.err.substr(prefix.size(), drawn.err.find(' ', prefix.size()) - prefix.size());
+    EXPECT_EQ(Run("Epochs = 20 Shuffle = true Seed = " + seed).out, drawn.out);
+}
+
+// Limits and combinations stop the run before its first epoch, with the place of the value.
+TEST_F(TrainingRunTest, OptionErrorsStopTheRunWithTheirPlace) {
+    const ProgramResult r = Run("Epochs = 3 Batch = true\nBatchSize = 4");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    const std::string message =
+        "Batch = true cannot be combined with BatchSize: BatchSize already says how many rows "
+        "make an update (drop one of them)";
+    EXPECT_EQ(r.err, message + "\np.par:3:13: " + message + "\n");
+    EXPECT_EQ(Files().count("out.wgt"), 0u);
 }
 
 TEST_F(TrainingRunTest, ErrorsAreNarrowedToSinglePrecisionInGeneralFormat) {

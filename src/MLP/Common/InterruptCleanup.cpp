@@ -43,7 +43,16 @@ void WritePending() {
     }
 }
 
+// Keeping the work: the first signal is only noted (the run ends its epoch and writes what it
+// has); a second one ends the program as without.
+volatile sig_atomic_t keepWork = 0;
+volatile sig_atomic_t received = 0;
+
 extern "C" void OnInterrupt(int signal) {
+    if (keepWork && received == 0) {
+        received = signal;
+        return;
+    }
     WritePending();
     for (int i = 0; i < kCleanupPlaces; ++i) {
         if (armed[i])
@@ -61,6 +70,14 @@ sigset_t InterruptSignals() {
 }
 
 }  // namespace
+
+void KeepWorkOnInterrupt(bool keep) {
+    keepWork = keep ? 1 : 0;
+}
+
+int InterruptReceived() {
+    return received;
+}
 
 void InstallInterruptCleanup() {
     struct sigaction action;

@@ -21,6 +21,12 @@ namespace synapsor {
 
 void InstallInterruptCleanup();
 
+// While on, the first SIGINT or SIGTERM only sets the number InterruptReceived returns (0 until
+// then), so that a training run can finish its epoch and write its network; a second signal ends
+// the program as the handler always does. Off by default.
+void KeepWorkOnInterrupt(bool keep);
+int InterruptReceived();
+
 // Keeps SIGINT and SIGTERM waiting while it lives, so that creating, renaming or removing a
 // registered file and updating the registration happen as one step for the handler.
 class BlockInterrupts {

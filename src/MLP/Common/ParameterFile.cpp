@@ -22,6 +22,8 @@ enum class ValueKind {
     Number,    // read as the member's type: int32_t "an integer", float or double "a number"
     Count,     // "#Features": a count of 0 or more that starts a fresh column list
     List,      // "Features": as many column numbers as the last count
+    Switch,    // "true" or "false" in any case; any other word is an error
+    Choice,    // one of the key's words in any case, stored in lower case
 };
 
 using Target = std::variant<std::string TrainSettings::*, bool TrainSettings::*,
@@ -31,7 +33,8 @@ using Target = std::variant<std::string TrainSettings::*, bool TrainSettings::*,
 struct Key {
     const char* name;
     ValueKind value;
-    Target target;  // the member the value goes to
+    Target target;                  // the member the value goes to
+    const char* choices = nullptr;  // Choice: the words, lower case, separated by ", "
 };
 
 // The keys, in the order they are matched. A double member makes a key that reaches its user in
@@ -48,6 +51,16 @@ const Key kKeys[] = {
     {"ForgettingRate", ValueKind::Number, &TrainSettings::ForgettingRate},
     {"#Features", ValueKind::Count, &TrainSettings::MbrNdxFeatures},
     {"Features", ValueKind::List, &TrainSettings::MbrDyaFeatures},
+    {"Algorithm", ValueKind::Choice, &TrainSettings::Algorithm, "backprop, rprop, adam"},
+    {"BatchSize", ValueKind::Number, &TrainSettings::BatchSize},
+    {"Beta1", ValueKind::Number, &TrainSettings::Beta1},
+    {"Beta2", ValueKind::Number, &TrainSettings::Beta2},
+    {"Epsilon", ValueKind::Number, &TrainSettings::Epsilon},
+    {"ValidationFile", ValueKind::FileName, &TrainSettings::ValidationFile},
+    {"Patience", ValueKind::Number, &TrainSettings::Patience},
+    {"KeepBest", ValueKind::Switch, &TrainSettings::KeepBest},
+    {"Shuffle", ValueKind::Switch, &TrainSettings::Shuffle},
+    {"Seed", ValueKind::Number, &TrainSettings::Seed},
 };
 
 const Key* FindKey(const std::string& word) {
@@ -242,6 +255,8 @@ class Reader {
         result.keys.push_back({key.name, word, {}});
         use = &result.keys.back();
         TrainSettings& s = result.settings;
+        if (!s.IsGiven(key.name))
+            s.Given.push_back(key.name);
         switch (key.value) {
             case ValueKind::FileName:
                 s.*std::get<std::string TrainSettings::*>(key.target) = FileName(key.name, word);
@@ -266,6 +281,13 @@ class Reader {
                 break;
             case ValueKind::List:
                 ReadFeatures(word);
+                break;
+            case ValueKind::Switch:
+                ReadSwitch(key.name, word, s.*std::get<bool TrainSettings::*>(key.target));
+                break;
+            case ValueKind::Choice:
+                s.*std::get<std::string TrainSettings::*>(key.target) =
+                    ReadChoice(key.name, key.choices, word);
                 break;
         }
     }
@@ -323,6 +345,39 @@ class Reader {
                            " characters: " + Excerpt(name.text));
         }
         return name.text;
+    }
+
+    // "true" or "false" in any case; anything else stops the reader.
+    void ReadSwitch(const char* key, const ParameterWord& at, bool& value) {
+        Separator(key, at);
+        const ParameterWord word = Word(key, at);
+        use->value = word;
+        if (strcasecmp(word.text.c_str(), "true") == 0 ||
+            strcasecmp(word.text.c_str(), "false") == 0) {
+            value = strcasecmp(word.text.c_str(), "true") == 0;
+            return;
+        }
+        Fail(word, std::string("Bad value for ") + key + ": expected true or false, found " +
+                       Quoted(word.text));
+    }
+
+    // One of the words of `choices` in any case, returned in lower case.
+    std::string ReadChoice(const char* key, const char* choices, const ParameterWord& at) {
+        Separator(key, at);
+        const ParameterWord word = Word(key, at);
+        use->value = word;
+        std::string lower = word.text;
+        for (char& c : lower)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        std::string_view rest(choices);
+        while (!rest.empty()) {
+            const std::size_t end = rest.find(", ");
+            if (rest.substr(0, end) == lower)
+                return lower;
+            rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 2);
+        }
+        Fail(word, std::string("Bad value for ") + key + ": expected one of " + choices +
+                       ", found " + Quoted(word.text));
     }
 
     // Switches flag on when the value word is "true" in any case; any other word leaves it.
@@ -480,6 +535,78 @@ ParameterFileResult ReadParameterFile(std::istream& in) {
         return result;
     }
     return ReadParameterText(text);
+}
+
+bool TrainSettings::IsGiven(const char* key) const {
+    return std::find(Given.begin(), Given.end(), key) != Given.end();
+}
+
+namespace {
+
+std::string Shown(double value) {
+    std::ostringstream text;
+    text.imbue(std::locale::classic());
+    text << value;
+    return text.str();
+}
+
+}  // namespace
+
+std::vector<SettingProblem> CheckTrainingOptions(const TrainSettings& s) {
+    std::vector<SettingProblem> out;
+    const auto error = [&out](const char* key, std::string message) {
+        out.push_back({key, true, std::move(message)});
+    };
+    const auto unused = [&out, &s](const char* key, const std::string& why) {
+        if (s.IsGiven(key))
+            out.push_back({key, false, std::string(key) + " is not used " + why});
+    };
+    const std::string& algorithm = s.Algorithm;
+    if (algorithm != "backprop")
+        unused("Momentum", "by Algorithm " + algorithm);
+    if (s.IsGiven("BatchSize")) {
+        if (s.BatchSize < 1)
+            error("BatchSize", "BatchSize must be 1 or more, found " + std::to_string(s.BatchSize));
+        else if (s.Batch)
+            error("BatchSize",
+                  "Batch = true cannot be combined with BatchSize: BatchSize already "
+                  "says how many rows make an update (drop one of them)");
+    }
+    if (s.Batch && algorithm == "rprop")
+        unused("Batch",
+               "by Algorithm rprop, which always updates after a whole pass or a "
+               "BatchSize group");
+    const auto fraction = [&](const char* key, double value) {
+        if (!(value >= 0.0 && value < 1.0))
+            error(key, std::string(key) + " must be at least 0 and below 1, found " + Shown(value));
+    };
+    if (algorithm == "adam") {
+        fraction("Beta1", s.Beta1);
+        fraction("Beta2", s.Beta2);
+        if (!(s.Epsilon > 0.0))
+            error("Epsilon", "Epsilon must be above 0, found " + Shown(s.Epsilon));
+    } else {
+        unused("Beta1", "by Algorithm " + algorithm + " (only by adam)");
+        unused("Beta2", "by Algorithm " + algorithm + " (only by adam)");
+        unused("Epsilon", "by Algorithm " + algorithm + " (only by adam)");
+    }
+    if (s.IsGiven("Patience")) {
+        if (s.Patience < 1)
+            error("Patience", "Patience must be 1 or more, found " + std::to_string(s.Patience));
+        else if (s.ValidationFile.empty())
+            error("Patience",
+                  "Patience needs a ValidationFile: early stopping watches the "
+                  "validation error");
+    }
+    if (s.ValidationFile.empty())
+        unused("KeepBest", "without a ValidationFile");
+    if (s.IsGiven("Seed")) {
+        if (s.Seed < 0)
+            error("Seed", "Seed must be 0 or more, found " + std::to_string(s.Seed));
+        else if (!s.Shuffle)
+            unused("Seed", "without Shuffle = true");
+    }
+    return out;
 }
 
 std::string CheckSettings(const TrainSettings& settings) {

@@ -37,7 +37,33 @@ struct TrainSettings {
     float ForgettingRate = 0.005f;
     int32_t MbrNdxFeatures = 0;           // number of selected input columns; 0 = all
     std::vector<int32_t> MbrDyaFeatures;  // the selected input columns, in order
+    // Training the way practitioners do; every one optional, none changes a run without it.
+    std::string Algorithm = "backprop";  // backprop, rprop or adam, lower case once read
+    int32_t BatchSize = 0;               // rows per update; 0: not given
+    double Beta1 = 0.9;                  // Adam
+    double Beta2 = 0.999;
+    double Epsilon = 1e-8;
+    std::string ValidationFile;      // rows held back: their error is printed after every epoch
+    int32_t Patience = 0;            // epochs without a better validation error before stopping
+    bool KeepBest = true;            // with a validation file: write the best epoch's network
+    bool Shuffle = false;            // visit the rows in a new order every epoch
+    int32_t Seed = -1;               // of the shuffle; -1: not given (drawn and printed)
+    std::vector<std::string> Given;  // the keys the file gave, as the key table spells them
+
+    bool IsGiven(const char* key) const;
 };
+
+// A problem with the training options' limits or combinations: an error stops the run before
+// its first epoch, a warning names a key the chosen settings do not use.
+struct SettingProblem {
+    const char* key;  // as the key table spells it
+    bool error;
+    std::string message;
+};
+
+// Every problem of the options BatchSize, Algorithm, Beta1, Beta2, Epsilon, ValidationFile,
+// Patience, KeepBest, Shuffle and Seed, errors and warnings in key table order.
+std::vector<SettingProblem> CheckTrainingOptions(const TrainSettings& settings);
 
 struct ParameterWord {
     std::string text;

@@ -46,12 +46,19 @@ class Checker {
                 "Momentum " + FormatNumber(s.Momentum) +
                     " is outside [0, 1): the weight changes grow from epoch to epoch");
         }
+        bool optionError = false;
+        for (const SettingProblem& p : CheckTrainingOptions(s)) {
+            Add(ValueOf(p.key), p.error, p.message);
+            optionError = optionError || p.error;
+        }
         const std::string problem = CheckSettings(s);
         if (!problem.empty()) {
             Add(ValueOf(problem.find("epochs") != std::string::npos ? "Epochs" : ""), true,
                 problem);
             return Sorted();
         }
+        if (optionError)
+            return Sorted();
         CheckFiles(s);
         return Sorted();
     }
@@ -71,6 +78,10 @@ class Checker {
         if (!haveData) {
             Add(ValueOf("TrainingFile"), true,
                 "training file " + s.TrainingFile + " does not exist or is no file");
+        }
+        if (!s.ValidationFile.empty() && !fs::is_regular_file(s.ValidationFile, ec)) {
+            Add(ValueOf("ValidationFile"), true,
+                "validation file " + s.ValidationFile + " does not exist or is no file");
         }
         const fs::path destination(s.DestinationFile);
         const fs::path directory =

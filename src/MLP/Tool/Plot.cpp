@@ -47,8 +47,20 @@ struct Axis {
 
 }  // namespace
 
-Curve ReadEpochLines(std::istream& in, const std::string& name) {
+namespace {
+
+// A number filling [begin, end) entirely.
+bool WholeNumber(const char* begin, const char* end, double& value) {
+    const auto v = std::from_chars(begin, end, value);
+    return v.ec == std::errc() && v.ptr == end && begin != end;
+}
+
+}  // namespace
+
+Curve ReadEpochLines(std::istream& in, const std::string& name, Curve* validation) {
     Curve curve{name, {}};
+    if (validation != nullptr)
+        *validation = Curve{name + " (validation)", {}};
     std::string line;
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r')
@@ -63,11 +75,16 @@ Curve ReadEpochLines(std::istream& in, const std::string& name) {
             continue;
         const char* rest = begin + space + 1;
         const char* end = begin + line.size();
+        const char* second = std::find(rest, end, ' ');
         double error = 0;
-        const auto v = std::from_chars(rest, end, error);
-        if (v.ec != std::errc() || v.ptr != end || rest == end)
+        double checked = 0;
+        if (!WholeNumber(rest, second, error))
+            continue;
+        if (second != end && !WholeNumber(second + 1, end, checked))
             continue;
         curve.points.emplace_back(static_cast<double>(epoch), error);
+        if (second != end && validation != nullptr)
+            validation->points.emplace_back(static_cast<double>(epoch), checked);
     }
     return curve;
 }
@@ -230,16 +247,20 @@ void AddPlotCommand(CLI::App& app) {
     sub->callback([o]() {
         std::vector<Curve> curves;
         for (const std::string& log : o->logs) {
+            // A run with a validation file draws its validation errors as a second curve.
+            Curve validation;
             if (log == "-") {
-                curves.push_back(ReadEpochLines(std::cin, "standard input"));
-                continue;
+                curves.push_back(ReadEpochLines(std::cin, "standard input", &validation));
+            } else {
+                std::ifstream in(log, std::ios::binary);
+                if (!in.is_open())
+                    throw ToolError("cannot open log file " + log);
+                curves.push_back(ReadEpochLines(in, log, &validation));
+                if (in.bad())
+                    throw ToolError("cannot read log file " + log);
             }
-            std::ifstream in(log, std::ios::binary);
-            if (!in.is_open())
-                throw ToolError("cannot open log file " + log);
-            curves.push_back(ReadEpochLines(in, log));
-            if (in.bad())
-                throw ToolError("cannot read log file " + log);
+            if (!validation.points.empty())
+                curves.push_back(std::move(validation));
         }
         for (const Curve& c : curves) {
             if (c.points.empty())

@@ -16,8 +16,10 @@ struct Curve {
     std::vector<std::pair<double, double>> points;  // (epoch, error), in the order read
 };
 
-// Epoch lines of the stream; name labels the curve.
-Curve ReadEpochLines(std::istream& in, const std::string& name);
+// Epoch lines of the stream; name labels the curve. A line "EPOCH ERROR VALIDATION_ERROR" (a run
+// with a validation file) gives its second error to *validation when that is not null (labelled
+// "NAME (validation)"), and counts as "EPOCH ERROR" otherwise.
+Curve ReadEpochLines(std::istream& in, const std::string& name, Curve* validation = nullptr);
 
 struct PlotOptions {
     bool logY = false;

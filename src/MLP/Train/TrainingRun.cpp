@@ -11,6 +11,7 @@
 #include <iostream>
 #include <locale>
 #include <memory>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -25,6 +26,8 @@
 #include "MLP/Common/Loading.h"
 #include "MLP/Common/SaveNetwork.h"
 #include "MLP/Common/TrainParams.h"
+#include "NeuralNets/ErrorObj.h"
+#include "Training/RowShuffle.h"
 #include "Training/TrainModule.h"
 
 namespace synapsor {
@@ -68,6 +71,52 @@ void WriteEpochLine(PendingOutput& out, std::int64_t epoch, float error) {
     out.Append(line, static_cast<std::size_t>(size));
 }
 
+// "EPOCH ERROR VALIDATION_ERROR\n", both as the two-column line prints its error.
+void WriteEpochLine(PendingOutput& out, std::int64_t epoch, float error, float validation) {
+    char line[96];
+    const int size = std::snprintf(line, sizeof line, "%lld %g %g\n", static_cast<long long>(epoch),
+                                   static_cast<double>(error), static_cast<double>(validation));
+    out.Append(line, static_cast<std::size_t>(size));
+}
+
+// The value a float error shows on the epoch line, read back: the best epoch is the one of the
+// smallest printed validation error, the earliest on ties.
+double Printed(float error) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", static_cast<double>(error));
+    return std::strtod(text, nullptr);
+}
+
+// The held-back rows: the network's RMS error over them, in held order, as synapsor-tool
+// evaluate computes it. No weight penalty is added.
+class Validation {
+  public:
+    Validation(std::unique_ptr<Data> rows, TBasicNetwork& network)
+        : data(std::move(rows)),
+          error(data->MbrNdxOutputs),
+          input(static_cast<std::size_t>(network.GetLayer(network.GetInLayer())->numNodes)),
+          output(static_cast<std::size_t>(data->MbrNdxOutputs)),
+          target(static_cast<std::size_t>(data->MbrNdxOutputs)) {}
+
+    double Error(TBasicNetwork& network) {
+        error.Reset();
+        for (int i = 0; i < data->MbrNdxDataRows; i++) {
+            const int row = data->StepRow(data->MbrNdxLast, i + 1);
+            data->GetSelectedRow(row, input.data(), target.data());
+            network.Recall(input.data(), output.data());
+            error.AddPattern(target.data(), output.data());
+        }
+        return error.GetError();
+    }
+
+  private:
+    std::unique_ptr<Data> data;
+    TErrorRMSObj error;
+    std::vector<double> input;
+    std::vector<double> output;
+    std::vector<double> target;
+};
+
 // Notices a training error whose printed digits (six significant, as the epoch line shows them)
 // stay the same for kStallEpochs epochs in a row. Reports once; a zero error is no stall.
 class StallWatch {
@@ -101,7 +150,14 @@ class StallWatch {
     bool reported = false;
 };
 
-void Train(const TrainSettings& settings, const TrainingWarning& warn) {
+// A seed for a run without one, in the range Seed takes.
+std::int32_t DrawSeed() {
+    std::random_device device;
+    return static_cast<std::int32_t>(device() & 0x7fffffffu);
+}
+
+// Returns the exit status: 0, or 128 + the signal when an interrupt ended the run early.
+int Train(const TrainSettings& settings, const TrainingWarning& warn) {
     FileTools networkTools;
     FileTools dataTools;
     std::unique_ptr<TBasicNetwork> network = LoadNetwork(networkTools, settings.WeightFile);
@@ -118,6 +174,17 @@ void Train(const TrainSettings& settings, const TrainingWarning& warn) {
         if (!targets.empty())
             warn("TrainingFile", targets);
     }
+    FileTools validationTools;
+    std::unique_ptr<Validation> validation;
+    if (!settings.ValidationFile.empty()) {
+        std::unique_ptr<Data> rows =
+            LoadDataSet(validationTools, settings.ValidationFile, DataSetRole::Input);
+        const std::string bad = FindNonFinite(*rows, settings.ValidationFile, DataSetRole::Input);
+        if (!bad.empty())
+            throw RunStopped{bad};
+        PrepareForTraining(*rows, *network, settings);
+        validation = std::make_unique<Validation>(std::move(rows), *network);
+    }
 
     // The destination is claimed before the first epoch, so that one which cannot be written
     // costs no training time; the file is removed again on every way out but success.
@@ -125,6 +192,24 @@ void Train(const TrainSettings& settings, const TrainingWarning& warn) {
     TBackpropModule trainer(network.get());
     // The same structure serves every epoch: the trainer adds its defaults on the first one.
     const std::unique_ptr<TKQstructure> params = BuildParams(settings);
+    std::unique_ptr<TRowShuffle> shuffle;
+    std::vector<int> order;
+    if (settings.Shuffle) {
+        std::int32_t seed = settings.Seed;
+        if (seed < 0) {
+            seed = DrawSeed();
+            std::cerr << "shuffling with Seed = " << seed
+                      << " (put it in the parameter file to repeat this run)" << std::endl;
+        }
+        shuffle = std::make_unique<TRowShuffle>(static_cast<std::uint64_t>(seed));
+    }
+    // The best epoch so far by validation error, its weights, and how long ago it was.
+    const bool keepBest = validation && settings.KeepBest;
+    std::vector<double> bestWeights;
+    std::int64_t bestEpoch = 0;
+    double bestError = 0.0;
+    std::int64_t lastEpoch = 0;
+    std::string stopped;
     // Epoch lines are collected and written at once on a terminal, otherwise every 100 ms, at the
     // end and on an interrupt (InterruptCleanup.h): one write per short epoch would cost more
     // than the epoch. Whatever went to standard output before goes out first.
@@ -132,18 +217,67 @@ void Train(const TrainSettings& settings, const TrainingWarning& warn) {
     PendingOutput epochLines(STDOUT_FILENO, isatty(STDOUT_FILENO) == 1);
     StallWatch stall;
     // A 64-bit counter: the loop must end even for the largest 32-bit epoch count.
+    KeepWorkOnInterrupt(true);
+    int status = 0;
     for (std::int64_t epoch = 1; epoch <= settings.LngEpochs; ++epoch) {
+        if (shuffle) {
+            shuffle->NextOrder(data->MbrNdxRows, &order);
+            trainer.SetPassOrder(order);
+        }
         const float error = static_cast<float>(trainer.TrainEpoch(data.get(), params.get()));
-        WriteEpochLine(epochLines, epoch, error);
+        lastEpoch = epoch;
+        if (validation) {
+            const float checked = static_cast<float>(validation->Error(*network));
+            WriteEpochLine(epochLines, epoch, error, checked);
+            const double shown = Printed(checked);
+            if (bestEpoch == 0 || shown < bestError) {
+                bestEpoch = epoch;
+                bestError = shown;
+                if (keepBest) {
+                    bestWeights.resize(
+                        static_cast<std::size_t>(network->GetNumWeights(FMaskExists)));
+                    network->GetWeights(bestWeights.data(), FMaskExists);
+                }
+            }
+        } else {
+            WriteEpochLine(epochLines, epoch, error);
+        }
         if (warn && stall.Update(epoch, error))
             warn("Epochs", stall.Message(epoch));
         if (!std::isfinite(error))
             Diverged(epoch, "the error is not a finite number", settings);
-        if (epoch == settings.LngEpochs && !WeightsFinite(*network))
-            Diverged(epoch, "the weights are not finite numbers", settings);
+        if (const int signal = InterruptReceived()) {
+            status = 128 + signal;
+            stopped = "interrupted in epoch " + std::to_string(epoch) + ": ";
+            break;
+        }
+        if (validation && settings.Patience > 0 && epoch - bestEpoch >= settings.Patience) {
+            stopped = "stopped after epoch " + std::to_string(epoch) +
+                      ": no better validation error for " + std::to_string(settings.Patience) +
+                      (settings.Patience == 1 ? " epoch; " : " epochs; ");
+            break;
+        }
     }
+    if (keepBest && bestEpoch > 0)
+        network->SetWeights(bestWeights.data(), FMaskExists);
+    if (lastEpoch > 0 && !WeightsFinite(*network))
+        Diverged(lastEpoch, "the weights are not finite numbers", settings);
     destination.Write([&](std::ostream& out) { networkTools.WriteNetwork(out, network.get()); });
     destination.Commit();
+    epochLines.Flush();
+    if (const int signal = InterruptReceived()) {
+        status = 128 + signal;
+        if (stopped.empty())
+            stopped = "interrupted after epoch " + std::to_string(lastEpoch) + ": ";
+    }
+    const std::int64_t written = keepBest && bestEpoch > 0 ? bestEpoch : lastEpoch;
+    if (!stopped.empty()) {
+        std::cerr << stopped << "the network of epoch " << written << " is written" << std::endl;
+    } else if (keepBest && bestEpoch > 0 && bestEpoch != lastEpoch) {
+        std::cerr << "the network of epoch " << bestEpoch
+                  << " is written: it has the lowest validation error" << std::endl;
+    }
+    return status;
 }
 
 }  // namespace
@@ -151,7 +285,7 @@ void Train(const TrainSettings& settings, const TrainingWarning& warn) {
 int RunTraining(const TrainSettings& settings, const TrainingWarning& warn) {
     std::cout.imbue(std::locale::classic());
     try {
-        Train(settings, warn);
+        return Train(settings, warn);
     } catch (const FileTools::Error& e) {
         ReportFileError(std::cout, e);
         ReportFileErrorPlace(std::cerr, e);
@@ -163,7 +297,6 @@ int RunTraining(const TrainSettings& settings, const TrainingWarning& warn) {
         std::cerr << e.message << std::endl;
         return 1;
     }
-    return 0;
 }
 
 }  // namespace synapsor

@@ -4,7 +4,9 @@
 // exists. Any exception the run does not report itself (out of memory, an internal error) is
 // reported here on standard error, also with exit status 1, instead of ending the program
 // abnormally. SIGINT and SIGTERM end it with status 128 + the signal, after writing the epoch
-// lines not yet written and removing the network file it was writing (InterruptCleanup.h).
+// lines not yet written and removing the network file it was writing (InterruptCleanup.h);
+// during the epochs the first one lets the run finish its epoch and write its network, and only
+// a second one ends it at once.
 // SIGXFSZ is ignored: a network file beyond the file size limit fails with "File too large" and
 // status 1.
 #include <cstring>
@@ -29,7 +31,9 @@ constexpr const char kHelp[] =
     "Trains a multi-layer perceptron by back-propagation as the parameter file directs and\n"
     "prints the training error of every epoch. The file holds settings of the form KEY = VALUE:\n"
     "WeightFile, TrainingFile and Epochs are required; DestinationFile (default trained.wgt),\n"
-    "LearningRate, Momentum, Batch, LWF, ForgettingRate, #Features and Features are optional.\n"
+    "LearningRate, Momentum, Batch, LWF, ForgettingRate, #Features, Features, Algorithm,\n"
+    "BatchSize, Beta1, Beta2, Epsilon, ValidationFile, Patience, KeepBest, Shuffle and Seed\n"
+    "are optional.\n"
     "synapsor-tool check reports what the trainer would make of a parameter file.\n"
     "See Synapsor(1) for the keys and the messages.\n";
 
@@ -100,6 +104,23 @@ int Run(int argc, char** argv) {
         }
         std::cerr << ' ' << message << std::endl;
     };
+    // The training options' limits and combinations: keys the settings do not use are warned
+    // about, the first error stops the run with the place of its key's value.
+    for (const SettingProblem& p : CheckTrainingOptions(read.settings)) {
+        if (!p.error) {
+            warn(p.key, p.message);
+            continue;
+        }
+        std::cerr << p.message << std::endl;
+        for (auto it = read.keys.rbegin(); it != read.keys.rend(); ++it) {
+            if (it->key == p.key) {
+                const ParameterWord& at = it->value.text.empty() ? it->word : it->value;
+                std::cerr << DescribeWhere(name, {p.message, at.line, at.column}) << std::endl;
+                break;
+            }
+        }
+        return 1;
+    }
     return RunTraining(read.settings, warn);
 }
 
