@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <fstream>
 #include <iomanip>
 #include <iostream>
 #include <limits>
@@ -15,6 +16,7 @@
 #include <sstream>
 #include <thread>
 
+#include "Common/Assert.h"
 #include "FileHandler/Filer.h"
 #include "KQmessage/KQML.h"
 #include "MLP/Common/Loading.h"
@@ -159,6 +161,34 @@ std::string Fixed(double value, int digits) {
     return text.str();
 }
 
+// Input layer (the selected features or every input), hidden layers, output layer.
+std::vector<int> StartLayers(const SweepPlan& plan, int setting) {
+    const TrainSettings& values = plan.values[setting];
+    std::vector<int> layers = {values.MbrNdxFeatures > 0 ? values.MbrNdxFeatures
+                                                         : plan.training->MbrNdxInputs};
+    for (int size : plan.spec.hiddenSizes[plan.settings[setting].hidden])
+        layers.push_back(size);
+    layers.push_back(plan.training->MbrNdxOutputs);
+    return layers;
+}
+
+// Makes the setting's starting network for the seed as create makes it, and keeps its text.
+void KeepStartText(SweepPlan& plan, int setting, std::uint64_t seed) {
+    std::pair<std::vector<int>, std::uint64_t> key{StartLayers(plan, setting), seed};
+    if (plan.startTexts.count(key) > 0)
+        return;
+    CreateOptions options;
+    options.hidden = plan.spec.hiddenFunction;
+    options.output = plan.spec.outputFunction;
+    options.layers = key.first;
+    std::unique_ptr<TBasicNetwork> network = BuildNetwork(options, seed);
+    std::ostringstream text;
+    text.imbue(std::locale::classic());
+    FileTools tools;
+    tools.WriteNetwork(text, network.get());
+    plan.startTexts.emplace(std::move(key), text.str());
+}
+
 }  // namespace
 
 SweepPlan PrepareSweep(SweepSpec spec) {
@@ -169,14 +199,37 @@ SweepPlan PrepareSweep(SweepSpec spec) {
     for (const SweepSetting& setting : plan.settings)
         plan.values.push_back(SettingValues(s, setting));
 
+    for (std::size_t k = 0; k < plan.values.size(); ++k) {
+        TrainSettings values = plan.values[k];
+        if (s.MakesNetworks())
+            values.WeightFile = "-";
+        const std::string missing = CheckSettings(values);
+        if (missing.empty())
+            continue;
+        // Only Epochs can be missing from one setting and not another: name its value.
+        std::string where = s.file + ": ";
+        for (std::size_t key = 0; key < s.keys.size(); ++key) {
+            if (!values.WeightFile.empty() && !values.TrainingFile.empty() &&
+                s.keys[key].name.text == "Epochs")
+                where = s.Where(s.keys[key].values[plan.settings[k].choice[key]]);
+        }
+        throw SweepError(where + missing);
+    }
     TrainSettings first = plan.values[0];
-    if (s.MakesNetworks())
-        first.WeightFile = "-";
-    const std::string missing = CheckSettings(first);
-    if (!missing.empty())
-        throw SweepError(s.file + ": " + missing);
     plan.trainingFile = first.TrainingFile;
     plan.weightFile = s.MakesNetworks() ? std::string() : first.WeightFile;
+    if (!s.MakesNetworks()) {
+        try {
+            FileTools tools;
+            LoadNetwork(tools, plan.weightFile);  // the trainer's checks and messages
+            std::ifstream in(plan.weightFile, std::ios::binary);
+            std::ostringstream text;
+            text << in.rdbuf();
+            plan.weightText = text.str();
+        } catch (...) {
+            throw SweepError(WhereKey(s, "WeightFile") + DescribeToolFailure());
+        }
+    }
 
     FileTools tools;
     try {
@@ -191,6 +244,9 @@ SweepPlan PrepareSweep(SweepSpec spec) {
         nonFinite = FindNonFinite(*plan.validation, s.validationFile, DataSetRole::Input);
     if (!nonFinite.empty())
         throw SweepError(nonFinite);
+    if (plan.training->MbrNdxDataRows == 0)
+        throw SweepError(WhereKey(s, "TrainingFile") + "Training file " + plan.trainingFile +
+                         " holds no rows");
     if (plan.training->MbrNdxOutputs == 0)
         throw SweepError(WhereKey(s, "TrainingFile") + "Training file " + plan.trainingFile +
                          " has no expected outputs to train on");
@@ -217,6 +273,10 @@ SweepPlan PrepareSweep(SweepSpec spec) {
     for (std::size_t k = 0; k < plan.settings.size(); ++k) {
         std::unique_ptr<TBasicNetwork> network;
         try {
+            if (s.MakesNetworks()) {
+                for (std::uint64_t seed : s.seeds)
+                    KeepStartText(plan, static_cast<int>(k), seed);
+            }
             network = StartNetwork(plan, static_cast<int>(k), s.seeds[0]);
         } catch (...) {
             const SweepWord& at =
@@ -246,21 +306,15 @@ SweepPlan PrepareSweep(SweepSpec spec) {
 
 std::unique_ptr<TBasicNetwork> StartNetwork(const SweepPlan& plan, int setting,
                                             std::uint64_t seed) {
-    const SweepSpec& s = plan.spec;
-    if (!s.MakesNetworks()) {
-        FileTools tools;
-        return LoadNetwork(tools, plan.weightFile);
+    FileTools tools;
+    const std::string* text = &plan.weightText;
+    if (plan.spec.MakesNetworks()) {
+        const auto found = plan.startTexts.find({StartLayers(plan, setting), seed});
+        SYN_ASSERT(found != plan.startTexts.end());
+        text = &found->second;
     }
-    const TrainSettings& values = plan.values[setting];
-    CreateOptions options;
-    options.hidden = s.hiddenFunction;
-    options.output = s.outputFunction;
-    options.layers.push_back(values.MbrNdxFeatures > 0 ? values.MbrNdxFeatures
-                                                       : plan.training->MbrNdxInputs);
-    for (int size : s.hiddenSizes[plan.settings[setting].hidden])
-        options.layers.push_back(size);
-    options.layers.push_back(plan.training->MbrNdxOutputs);
-    return BuildNetwork(options, seed);
+    std::istringstream in(*text);
+    return tools.ReadNetwork(in);
 }
 
 SweepResult RunOne(const SweepPlan& plan, const SweepRun& run) {

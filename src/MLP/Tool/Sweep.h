@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -49,6 +50,11 @@ struct SweepPlan {
     bool classification = false;       // score is accuracy (higher is better), else RMS
     std::string trainingFile;
     std::string weightFile;  // the base network when the sweep makes none
+    // Starting networks as their files hold them (the writer keeps 15 digits), so a run starts
+    // from the very weights the trainer would read: the base network's file text, and the text
+    // of each made network by its layer sizes and seed.
+    std::string weightText;
+    std::map<std::pair<std::vector<int>, std::uint64_t>, std::string> startTexts;
 };
 
 struct SweepResult {
@@ -73,7 +79,7 @@ struct SweepRow {
 // Reads the data, checks every setting (network, fit) and lists the runs. Throws SweepError.
 SweepPlan PrepareSweep(SweepSpec spec);
 
-// The network a setting starts from with the given seed.
+// The network a setting starts from with the given seed, read from its text in the plan.
 std::unique_ptr<TBasicNetwork> StartNetwork(const SweepPlan& plan, int setting, std::uint64_t seed);
 // Trains one run and scores it. Safe to call from several threads at once.
 SweepResult RunOne(const SweepPlan& plan, const SweepRun& run);

@@ -63,9 +63,29 @@ std::uint64_t SeedValue(const SweepSpec& spec, const SweepWord& word, const std:
     }
 }
 
+// "false" for a flag: the reader only ever switches a flag on, so the sweep leaves its line out.
+bool IsFlagOff(SweepKey& key, const SweepWord& value) {
+    if (!EqualsIgnoreCase(value.text, "false"))
+        return false;
+    for (const ParameterNote& note : ReadParameterText(key.name.text + " = false").notes) {
+        if (note.kind == ParameterNoteKind::FlagNotTrue)
+            key.flag = true;
+    }
+    return key.flag;
+}
+
 // A trainer key's value read by the parameter reader on its own: a value the reader refuses, or
 // reads other than as written ("1e3" for Epochs, "yes" for a flag), is refused here.
-void CheckTrainerValue(const SweepSpec& spec, const SweepKey& key, const SweepWord& value) {
+void CheckTrainerValue(const SweepSpec& spec, SweepKey& key, const SweepWord& value) {
+    if (IsFlagOff(key, value)) {
+        for (const ParameterKeyUse& use : ReadParameterText(spec.baseText).keys) {
+            if (use.key == key.name.text)
+                Fail(spec, value,
+                     key.name.text + " = false cannot switch off what the Parameters file " +
+                         spec.baseFile + " switches on");
+        }
+        return;
+    }
     const ParameterFileResult read = ReadParameterText(key.name.text + " = " + value.text);
     if (!read.ok())
         Fail(spec, value, read.error.message);
@@ -147,20 +167,26 @@ SweepSpec ParseSweepSpec(std::string_view text, const std::string& file) {
         lines.push_back(key);
     }
 
+    // The base parameters come first, whatever their line: flags are checked against them.
+    for (const SweepKey& key : lines) {
+        if (!EqualsIgnoreCase(key.name.text, "Parameters"))
+            continue;
+        spec.baseFile = One(spec, key).text;
+        try {
+            spec.baseText = ReadWholeFile(spec.baseFile, "parameter file");
+        } catch (const SweepError& e) {
+            Fail(spec, key.values[0], e.what());
+        }
+        const ParameterFileResult read = ReadParameterText(spec.baseText);
+        if (!read.ok()) {
+            const std::string where = DescribeWhere(spec.baseFile, read.error);
+            throw SweepError(where.empty() ? read.error.message : where);
+        }
+    }
     for (SweepKey& key : lines) {
         const std::string& name = key.name.text;
         if (EqualsIgnoreCase(name, "Parameters")) {
-            spec.baseFile = One(spec, key).text;
-            try {
-                spec.baseText = ReadWholeFile(spec.baseFile, "parameter file");
-            } catch (const SweepError& e) {
-                Fail(spec, key.values[0], e.what());
-            }
-            const ParameterFileResult read = ReadParameterText(spec.baseText);
-            if (!read.ok()) {
-                const std::string where = DescribeWhere(spec.baseFile, read.error);
-                throw SweepError(where.empty() ? read.error.message : where);
-            }
+            continue;  // read first
         } else if (EqualsIgnoreCase(name, "ValidationFile")) {
             spec.validationWord = One(spec, key);
             spec.validationFile = spec.validationWord.text;
@@ -216,6 +242,8 @@ SweepSpec ParseSweepSpec(std::string_view text, const std::string& file) {
                 One(spec, key);
             for (const SweepWord& v : key.values)
                 CheckTrainerValue(spec, key, v);
+            if (key.flag && key.values.size() == 1 && EqualsIgnoreCase(key.values[0].text, "false"))
+                continue;  // off, as it is without the line
             spec.keys.push_back(key);
         }
     }
@@ -258,8 +286,13 @@ std::string SettingText(const SweepSpec& spec, const SweepSetting& setting) {
     std::string text = spec.baseText;
     if (!text.empty() && text.back() != '\n')
         text += '\n';
-    for (std::size_t k = 0; k < spec.keys.size(); ++k)
-        text += spec.keys[k].name.text + " = " + spec.keys[k].values[setting.choice[k]].text + '\n';
+    for (std::size_t k = 0; k < spec.keys.size(); ++k) {
+        const SweepKey& key = spec.keys[k];
+        const std::string& value = key.values[setting.choice[k]].text;
+        if (key.flag && EqualsIgnoreCase(value, "false"))
+            continue;
+        text += key.name.text + " = " + value + '\n';
+    }
     return text;
 }
 

@@ -3,9 +3,9 @@
 // (Parameters, ValidationFile, Folds, FoldSeed, Hidden, HiddenFunction, OutputFunction, Seeds)
 // say where the settings and the data come from and how runs are scored; every other key is a
 // trainer key, read by the parameter reader, with one value (the same in every run) or several
-// (one run per value). "Features" and "#Features" keep the rest of their line as one value.
-// Every value is checked when the file is read; a fault is a SweepError whose message starts
-// with FILE:LINE:COLUMN of the word at fault.
+// (one run per value). A flag (Batch, LWF) may take "false", which leaves it off. "Features" and
+// "#Features" keep the rest of their line as one value. Every value is checked when the file is
+// read; a fault is a SweepError whose message starts with FILE:LINE:COLUMN of the word at fault.
 #pragma once
 
 #include <cstdint>
@@ -32,6 +32,7 @@ struct SweepWord {
 struct SweepKey {
     SweepWord name;  // the key as the parameter reader spells it
     std::vector<SweepWord> values;
+    bool flag = false;  // a flag: "false" leaves its line out, so that it stays off
 };
 
 struct SweepSpec {
