@@ -1,11 +1,18 @@
 // synapsor-tool sweep end to end: its table against the same runs made one by one with the
 // trainer and scored with evaluate, the table whatever the number of threads, the best setting's
 // files, and bad sweep files refused before any run.
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <thread>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -182,6 +189,52 @@ TEST(SweepCli, BadSweepFilesFailBeforeAnyRun) {
         EXPECT_EQ(r.err.substr(0, c.message.size()), c.message) << c.spec << r.err;
         EXPECT_EQ(r.out, "") << c.spec;
         EXPECT_FALSE(std::filesystem::exists(dir.File("sweep.csv"))) << c.spec;
+    }
+}
+
+// An interrupt stops handing out runs, lets the one in flight finish, writes the table of the
+// finished runs marked incomplete and ends with 128 + the signal.
+TEST(SweepCli, AnInterruptWritesTheTableOfTheFinishedRuns) {
+    test::TempDir dir;
+    dir.WriteFile("r.dat", RegressionData());
+    dir.WriteFile("long.sweep",
+                  "TrainingFile = r.dat\nValidationFile = r.dat\nEpochs = 4000\n"
+                  "LearningRate = 0.1 0.2 0.3 0.4 0.5 0.6 0.7 0.8 0.9 1\n"
+                  "Hidden = 4\nSeeds = 1 2 3 4 5 6 7 8 9 10\n");
+    for (const int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addchdir_np(&actions, dir.Path().c_str());
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, "out.txt", O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        const std::vector<std::string> args = {SYNAPSOR_TOOL_EXE, "sweep", "long.sweep", "-j", "2"};
+        std::vector<char*> argv;
+        for (const std::string& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        pid_t pid = 0;
+        ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        kill(pid, signal);
+        int wstatus = 0;
+        while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
+        }
+        ASSERT_TRUE(WIFEXITED(wstatus));
+        EXPECT_EQ(WEXITSTATUS(wstatus), 128 + signal);
+        EXPECT_EQ(ReadFile(dir.File("out.txt")).rfind("incomplete: ", 0), 0u)
+            << ReadFile(dir.File("out.txt"));
+        const auto rows = CsvRows(ReadFile(dir.File("sweep.csv")));
+        ASSERT_EQ(rows.size(), 11u);
+        int finished = 0;
+        for (std::size_t r = 1; r < rows.size(); ++r)
+            finished += std::stoi(rows[r][6]);
+        EXPECT_GT(finished, 0);
+        EXPECT_LT(finished, 100);
+        EXPECT_FALSE(std::filesystem::exists(dir.File("best.par")));
     }
 }
 

@@ -471,8 +471,9 @@ void WriteSweepTable(std::ostream& out, const SweepPlan& plan, const std::vector
         std::vector<std::string> line = {std::to_string(rank++)};
         for (const auto& kv : SweptValues(plan.spec, plan.settings[row.setting]))
             line.push_back(kv.second);
-        line.push_back(Fixed(row.mean, 4));
-        line.push_back(Fixed(row.spread, 4));
+        // A setting none of whose runs started before an interrupt has no score yet.
+        line.push_back(row.finished == 0 ? "-" : Fixed(row.mean, 4));
+        line.push_back(row.finished == 0 ? "-" : Fixed(row.spread, 4));
         line.push_back(row.finished == row.runs
                            ? std::to_string(row.runs)
                            : std::to_string(row.finished) + " of " + std::to_string(row.runs));
