@@ -192,6 +192,30 @@ TEST(SweepCli, BadSweepFilesFailBeforeAnyRun) {
     }
 }
 
+// The README shows the table of the bundled iris sweep; all but the seconds must be this build's.
+TEST(SweepCli, ReadmeQuotesTheIrisTable) {
+    test::TempDir dir;
+    const std::string iris = std::string(SYNAPSOR_SOURCE_DIR) + "/examples/iris/";
+    std::filesystem::copy_file(iris + "iris.dat", dir.File("iris.dat"));
+    std::filesystem::copy_file(iris + "iris.sweep", dir.File("iris.sweep"));
+    const test::ProgramResult r =
+        Tool({"sweep", "iris.sweep", "--refit", "iris-best.wgt"}, dir.Path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string readme = ReadFile(std::string(SYNAPSOR_SOURCE_DIR) + "/README.md");
+    std::istringstream lines(r.out);
+    std::string line;
+    int quoted = 0;
+    while (std::getline(lines, line)) {
+        // Up to the seconds, the last column of a table line.
+        const std::string kept = line.rfind("best:", 0) == 0
+                                     ? line
+                                     : line.substr(0, line.find_last_not_of("0123456789.") + 1);
+        EXPECT_NE(readme.find("\n    " + kept), std::string::npos) << line;
+        ++quoted;
+    }
+    EXPECT_EQ(quoted, 20);
+}
+
 // An interrupt stops handing out runs, lets the one in flight finish, writes the table of the
 // finished runs marked incomplete and ends with 128 + the signal.
 TEST(SweepCli, AnInterruptWritesTheTableOfTheFinishedRuns) {
