@@ -180,7 +180,8 @@ TEST(SweepCli, BadSweepFilesFailBeforeAnyRun) {
         {head, "synapsor-tool: s.sweep: No training file specified\n"},
         {"Folds = 30\nEpochs = 5\nHidden = 2\nTrainingFile = r.dat\n",
          "synapsor-tool: s.sweep:1:9: Folds = 30, but the training file r.dat holds 24 rows\n"},
-        {head + "TrainingFile = r.dat\nFeatures = 7\n#Features = 1\n", "synapsor-tool: s.sweep:"},
+        {head + "TrainingFile = r.dat\n#Features = 2\nFeatures = 1 9\n",
+         "synapsor-tool: s.sweep:6:12: Invalid Input Feature 9: input columns are 0 .. 1\n"},
     };
     for (const Case& c : cases) {
         dir.WriteFile("s.sweep", c.spec);

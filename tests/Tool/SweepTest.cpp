@@ -42,6 +42,8 @@ TEST(SweepSpec, BadFilesAreRefusedWithThePlace) {
         {v + "Momentum =\n", "s.sweep:2:1: Momentum has no value"},
         {v + "Momentum = 0.1\nmomentum = 0.2\n",
          "s.sweep:3:1: momentum is given twice (first on line 2)"},
+        {v + "#Features = 1 2\nFeatures = 0\n",
+         "s.sweep:2:15: #Features takes one value in a sweep"},
         {v + "TrainingFile = a.dat b.dat\n",
          "s.sweep:2:22: TrainingFile takes one value in a sweep"},
         {"Folds = 1\n", "s.sweep:1:9: Folds \"1\": give a whole number from 2 to 1000"},

@@ -63,6 +63,16 @@ std::uint64_t SeedValue(const SweepSpec& spec, const SweepWord& word, const std:
     }
 }
 
+// The line of the other of "#Features" and "Features" (0 when there is none).
+int FeaturesLine(const std::vector<SweepKey>& lines, const SweepKey& key) {
+    for (const SweepKey& other : lines) {
+        if (&other != &key && (EqualsIgnoreCase(other.name.text, "#Features") ||
+                               EqualsIgnoreCase(other.name.text, "Features")))
+            return other.name.line;
+    }
+    return 0;
+}
+
 // "false" for a flag: the reader only ever switches a flag on, so the sweep leaves its line out.
 bool IsFlagOff(SweepKey& key, const SweepWord& value) {
     if (!EqualsIgnoreCase(value.text, "false"))
@@ -76,7 +86,10 @@ bool IsFlagOff(SweepKey& key, const SweepWord& value) {
 
 // A trainer key's value read by the parameter reader on its own: a value the reader refuses, or
 // reads other than as written ("1e3" for Epochs, "yes" for a flag), is refused here.
-void CheckTrainerValue(const SweepSpec& spec, SweepKey& key, const SweepWord& value) {
+// `context` is another line read with it: the other of #Features and Features, after the value's
+// line when contextAfter.
+void CheckTrainerValue(const SweepSpec& spec, SweepKey& key, const SweepWord& value,
+                       const std::string& context, bool contextAfter) {
     if (IsFlagOff(key, value)) {
         for (const ParameterKeyUse& use : ReadParameterText(spec.baseText).keys) {
             if (use.key == key.name.text)
@@ -86,7 +99,9 @@ void CheckTrainerValue(const SweepSpec& spec, SweepKey& key, const SweepWord& va
         }
         return;
     }
-    const ParameterFileResult read = ReadParameterText(key.name.text + " = " + value.text);
+    const std::string own = key.name.text + " = " + value.text;
+    const ParameterFileResult read =
+        ReadParameterText(contextAfter ? own + "\n" + context : context + "\n" + own);
     if (!read.ok())
         Fail(spec, value, read.error.message);
     for (const ParameterNote& note : read.notes) {
@@ -149,8 +164,7 @@ SweepSpec ParseSweepSpec(std::string_view text, const std::string& file) {
         key.values.assign(words.begin() + static_cast<long>(valuesFrom), words.end());
         if (key.values.empty())
             Fail(spec, key.name, key.name.text + " has no value");
-        if (EqualsIgnoreCase(key.name.text, "Features") ||
-            EqualsIgnoreCase(key.name.text, "#Features")) {
+        if (EqualsIgnoreCase(key.name.text, "Features")) {
             // A list, not values to try: the rest of the line is one value.
             const std::size_t from = static_cast<std::size_t>(key.values[0].column - 1);
             std::string rest(line.substr(
@@ -230,18 +244,30 @@ SweepSpec ParseSweepSpec(std::string_view text, const std::string& file) {
             spec.outputFunction = One(spec, key).text;
         } else {
             const ParameterFileResult read = ReadParameterText(name + " = " + key.values[0].text);
-            if (read.keys.empty()) {
+            if (read.keys.empty() && read.ok()) {
                 const std::string near = NearestParameterKey(name);
                 Fail(spec, key.name,
                      "unknown key \"" + name + "\"" +
                          (near.empty() ? std::string() : "; did you mean " + near + "?"));
             }
-            key.name.text = read.keys[0].key;
+            // A key whose value cannot be read alone ("#Features" without its list) is known too.
+            if (!read.keys.empty())
+                key.name.text = read.keys[0].key;
             if (key.name.text == "WeightFile" || key.name.text == "TrainingFile" ||
                 key.name.text == "DestinationFile")
                 One(spec, key);
+            // The count and the list of selected features are read together, in file order.
+            std::string context;
+            if (EqualsIgnoreCase(name, "#Features") || EqualsIgnoreCase(name, "Features")) {
+                One(spec, key);
+                for (const SweepKey& other : lines) {
+                    if (&other != &key && (EqualsIgnoreCase(other.name.text, "#Features") ||
+                                           EqualsIgnoreCase(other.name.text, "Features")))
+                        context = other.name.text + " = " + other.values[0].text;
+                }
+            }
             for (const SweepWord& v : key.values)
-                CheckTrainerValue(spec, key, v);
+                CheckTrainerValue(spec, key, v, context, key.name.line < FeaturesLine(lines, key));
             if (key.flag && key.values.size() == 1 && EqualsIgnoreCase(key.values[0].text, "false"))
                 continue;  // off, as it is without the line
             spec.keys.push_back(key);
