@@ -217,6 +217,20 @@ TEST(SweepCli, ReadmeQuotesTheIrisTable) {
     EXPECT_EQ(quoted, 20);
 }
 
+// True when the process's blocked-signal mask holds SIGINT and SIGTERM.
+bool HoldsSignalsBack(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("SigBlk:", 0) != 0)
+            continue;
+        const unsigned long long mask = std::stoull(line.substr(7), nullptr, 16);
+        const unsigned long long both = (1ULL << (SIGINT - 1)) | (1ULL << (SIGTERM - 1));
+        return (mask & both) == both;
+    }
+    return false;
+}
+
 // An interrupt stops handing out runs, lets the one in flight finish, writes the table of the
 // finished runs marked incomplete and ends with 128 + the signal.
 TEST(SweepCli, AnInterruptWritesTheTableOfTheFinishedRuns) {
@@ -243,7 +257,11 @@ TEST(SweepCli, AnInterruptWritesTheTableOfTheFinishedRuns) {
         pid_t pid = 0;
         ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
         posix_spawn_file_actions_destroy(&actions);
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        // The runs have started once the sweep holds the signals back (the mask the kernel
+        // shows for the process); a little later some are in flight.
+        for (int i = 0; i < 2000 && !HoldsSignalsBack(pid); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
         kill(pid, signal);
         int wstatus = 0;
         while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
