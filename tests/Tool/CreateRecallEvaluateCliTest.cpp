@@ -121,7 +121,7 @@ TEST(ToolCli, BadInputGetsOneLineAndStatus) {
         {{"train", "n.wgt"},
          2,
          "synapsor-tool: unknown subcommand train (the subcommands are create, recall, "
-         "evaluate, import, export, check, plot, info or prune)"},
+         "evaluate, import, export, check, plot, info, prune or sweep)"},
         {{"export", "new.dat", "--scores"}, 2, "synapsor-tool: --scores requires --prep"},
     };
     for (const Case& c : cases) {

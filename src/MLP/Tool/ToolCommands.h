@@ -16,5 +16,6 @@ void AddImportCommand(CLI::App& app);
 void AddExportCommand(CLI::App& app);
 void AddCheckCommand(CLI::App& app);
 void AddPlotCommand(CLI::App& app);
+void AddSweepCommand(CLI::App& app);
 
 }  // namespace synapsor

@@ -87,6 +87,7 @@ int Run(int argc, char** argv) {
     AddPlotCommand(app);
     AddInfoCommand(app);
     AddPruneCommand(app);
+    AddSweepCommand(app);
 
     const std::string unknown = UnknownSubcommand(app, argc, argv);
     if (!unknown.empty()) {

@@ -1,0 +1,291 @@
+// synapsor-tool sweep end to end: its table against the same runs made one by one with the
+// trainer and scored with evaluate, the table whatever the number of threads, the best setting's
+// files, and bad sweep files refused before any run.
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <thread>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "cli/RunProgram.h"
+#include "cli/TempDir.h"
+
+namespace synapsor {
+namespace {
+
+test::ProgramResult Tool(const std::vector<std::string>& args, const std::string& dir) {
+    return test::RunProgram(SYNAPSOR_TOOL_EXE, args, dir);
+}
+
+std::string ReadFile(const std::string& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The fields of each line; a quoted field ("4,2") loses its quotes.
+std::vector<std::vector<std::string>> CsvRows(const std::string& text) {
+    std::vector<std::vector<std::string>> rows;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::vector<std::string> fields(1);
+        bool quoted = false;
+        for (char c : line) {
+            if (c == '"')
+                quoted = !quoted;
+            else if (c == ',' && !quoted)
+                fields.emplace_back();
+            else
+                fields.back() += c;
+        }
+        rows.push_back(fields);
+    }
+    return rows;
+}
+
+// The table without its last column, the seconds, which no two runs share.
+std::string WithoutSeconds(const std::string& csv) {
+    std::string out;
+    for (const auto& row : CsvRows(csv)) {
+        for (std::size_t c = 0; c + 1 < row.size(); ++c)
+            out += row[c] + ',';
+        out += '\n';
+    }
+    return out;
+}
+
+// 24 rows of a smooth function of two inputs: a regression, scored by RMS.
+std::string RegressionData() {
+    std::ostringstream text;
+    text << "[FormatVersion = 1.0]\n[DataSet]\n[Rows = 24]\n[Inputs = 2]\n[ExpectedOutputs = 1]\n"
+            "[Data]\n";
+    for (int i = 0; i < 24; ++i) {
+        const double a = (i % 6) / 5.0, b = (i / 6) / 3.0;
+        text << a << ' ' << b << ' ' << 0.2 + 0.5 * a * b + 0.1 * std::sin(3.0 * a) << '\n';
+    }
+    text << "[~Data]\n[~DataSet]\n";
+    return text.str();
+}
+
+TEST(SweepCli, TableEqualsTheTrainersRunsOneByOneWhateverTheThreads) {
+    test::TempDir dir;
+    dir.WriteFile("r.dat", RegressionData());
+    dir.WriteFile("v.dat", RegressionData());
+    dir.WriteFile("base.par", "TrainingFile = r.dat\nEpochs = 30\nMomentum = 0.5\n");
+    dir.WriteFile("r.sweep",
+                  "Parameters = base.par\nValidationFile = v.dat\nLearningRate = 0.1 0.7\n"
+                  "Batch = false true\nHidden = 3 4,2\nSeeds = 1 2\n");
+    test::ProgramResult one = Tool(
+        {"sweep", "r.sweep", "-j", "1", "--csv", "one.csv", "--refit", "refit.wgt"}, dir.Path());
+    ASSERT_EQ(one.status, 0) << one.err;
+    test::ProgramResult three =
+        Tool({"sweep", "r.sweep", "-j", "3", "--csv", "three.csv", "--best", "b3.par"}, dir.Path());
+    ASSERT_EQ(three.status, 0) << three.err;
+    const std::string table = ReadFile(dir.File("one.csv"));
+    EXPECT_EQ(WithoutSeconds(table), WithoutSeconds(ReadFile(dir.File("three.csv"))));
+    EXPECT_NE(one.out.find("best: "), std::string::npos) << one.out;
+
+    // Each setting again: create's network from each seed, the trainer, evaluate's RMS.
+    const auto rows = CsvRows(table);
+    ASSERT_EQ(rows.size(), 9u);
+    EXPECT_EQ(rows[0][0] + rows[0][1] + rows[0][2] + rows[0][3] + rows[0][4],
+              "rankLearningRateBatchHiddenrms");
+    for (std::size_t r = 1; r < rows.size(); ++r) {
+        const std::string layers = "2," + rows[r][3] + ",1";
+        double sum = 0.0;
+        for (const char* seed : {"1", "2"}) {
+            ASSERT_EQ(
+                Tool({"create", "--layers", layers, "--seed", seed, "-o", "s.wgt"}, dir.Path())
+                    .status,
+                0);
+            dir.WriteFile("run.par",
+                          "WeightFile = s.wgt\nTrainingFile = r.dat\nEpochs = 30\n"
+                          "Momentum = 0.5\nLearningRate = " +
+                              rows[r][1] + "\nBatch = " + rows[r][2] +
+                              "\nDestinationFile = t.wgt\n");
+            ASSERT_EQ(test::RunSynapsor({"run.par"}, dir.Path()).status, 0);
+            const test::ProgramResult e =
+                Tool({"evaluate", "t.wgt", "v.dat", "--json"}, dir.Path());
+            ASSERT_EQ(e.status, 0) << e.err;
+            sum += nlohmann::json::parse(e.out)["rms"].get<double>();
+        }
+        // evaluate reads the network as the trainer wrote it, with 15 digits per weight.
+        EXPECT_NEAR(std::stod(rows[r][4]), sum / 2.0, 1e-12 * sum) << "row " << r;
+    }
+
+    // The best setting's parameter file makes the trainer write, over --refit's network, the
+    // same network again.
+    ASSERT_TRUE(std::filesystem::exists(dir.File("best.start.wgt")));
+    const std::string refit = ReadFile(dir.File("refit.wgt"));
+    ASSERT_NE(refit, "");
+    const test::ProgramResult again = test::RunSynapsor({"best.par"}, dir.Path());
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(ReadFile(dir.File("refit.wgt")), refit);
+}
+
+TEST(SweepCli, FoldsOnIrisScoreAccuracyTheSameOnOneOrThreeThreads) {
+    test::TempDir dir;
+    std::filesystem::copy_file(std::string(SYNAPSOR_SOURCE_DIR) + "/examples/iris/iris.dat",
+                               dir.File("iris.dat"));
+    dir.WriteFile("iris.sweep",
+                  "TrainingFile = iris.dat\nEpochs = 10\nFolds = 3\n"
+                  "LearningRate = 0.2 0.5\nHidden = 4\nSeeds = 1 2\n");
+    std::string tables[2];
+    int k = 0;
+    for (const char* jobs : {"1", "3"}) {
+        const test::ProgramResult r =
+            Tool({"sweep", "iris.sweep", "-j", jobs, "--csv", "t.csv"}, dir.Path());
+        ASSERT_EQ(r.status, 0) << r.err;
+        tables[k++] = WithoutSeconds(ReadFile(dir.File("t.csv")));
+    }
+    EXPECT_EQ(tables[0], tables[1]);
+    const auto rows = CsvRows(tables[0]);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0][3], "accuracy");
+    EXPECT_EQ(rows[1][5], "6");  // 2 seeds x 3 folds
+    EXPECT_GT(std::stod(rows[1][3]), 0.3);
+    EXPECT_NE(ReadFile(dir.File("best.par")).find("LearningRate = "), std::string::npos);
+}
+
+TEST(SweepCli, BadSweepFilesFailBeforeAnyRun) {
+    test::TempDir dir;
+    dir.WriteFile("r.dat", RegressionData());
+    dir.WriteFile("empty.dat",
+                  "[FormatVersion = 1.0]\n[DataSet]\n[Rows = 0]\n[Inputs = 2]\n"
+                  "[ExpectedOutputs = 1]\n[Data]\n[~Data]\n[~DataSet]\n");
+    dir.WriteFile("on.par", "Batch = true\n");
+    dir.WriteFile("bad.par", "Epochs = 5\nLearningRate = fast\n");
+    dir.WriteFile("v.par", "ValidationFile = r.dat\n");
+    const std::string head = "Folds = 3\nEpochs = 5\nHidden = 2\n";
+    struct Case {
+        std::string spec;
+        std::string message;
+    } cases[] = {
+        {head + "TrainingFile = r.dat\nLernrate = 0.1\n",
+         "synapsor-tool: s.sweep:5:1: unknown key \"Lernrate\"; did you mean LearningRate?\n"},
+        {head + "TrainingFile = r.dat\nMomentum = 0.5 x\n", "synapsor-tool: s.sweep:5:16: "},
+        {head + "TrainingFile = missing.dat\n", "synapsor-tool: s.sweep:4:16: "},
+        {head + "TrainingFile = empty.dat\n", "synapsor-tool: s.sweep:4:16: "},
+        {head, "synapsor-tool: s.sweep: No training file specified\n"},
+        {"Folds = 30\nEpochs = 5\nHidden = 2\nTrainingFile = r.dat\n",
+         "synapsor-tool: s.sweep:1:9: Folds = 30, but the training file r.dat holds 24 rows\n"},
+        {head + "TrainingFile = r.dat\n#Features = 2\nFeatures = 1 9\n",
+         "synapsor-tool: s.sweep:6:12: Invalid Input Feature 9: input columns are 0 .. 1\n"},
+        // What only the training run does around the epochs is refused, not silently skipped.
+        {head + "TrainingFile = r.dat\nShuffle = true\n",
+         "synapsor-tool: s.sweep:5:11: sweep does not run Shuffle of the training run yet"},
+        {head + "TrainingFile = r.dat\nParameters = v.par\n",
+         "synapsor-tool: s.sweep: sweep does not run ValidationFile of the training run yet"},
+    };
+    for (const Case& c : cases) {
+        dir.WriteFile("s.sweep", c.spec);
+        const test::ProgramResult r = Tool({"sweep", "s.sweep", "-j", "2"}, dir.Path());
+        EXPECT_EQ(r.status, 1) << c.spec;
+        EXPECT_EQ(r.err.substr(0, c.message.size()), c.message) << c.spec << r.err;
+        EXPECT_EQ(r.out, "") << c.spec;
+        EXPECT_FALSE(std::filesystem::exists(dir.File("sweep.csv"))) << c.spec;
+    }
+}
+
+// The README shows the table of the bundled iris sweep; all but the seconds must be this build's.
+TEST(SweepCli, ReadmeQuotesTheIrisTable) {
+    test::TempDir dir;
+    const std::string iris = std::string(SYNAPSOR_SOURCE_DIR) + "/examples/iris/";
+    std::filesystem::copy_file(iris + "iris.dat", dir.File("iris.dat"));
+    std::filesystem::copy_file(iris + "iris.sweep", dir.File("iris.sweep"));
+    const test::ProgramResult r =
+        Tool({"sweep", "iris.sweep", "--refit", "iris-best.wgt"}, dir.Path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string readme = ReadFile(std::string(SYNAPSOR_SOURCE_DIR) + "/README.md");
+    std::istringstream lines(r.out);
+    std::string line;
+    int quoted = 0;
+    while (std::getline(lines, line)) {
+        // Up to the seconds, the last column of a table line.
+        const std::string kept = line.rfind("best:", 0) == 0
+                                     ? line
+                                     : line.substr(0, line.find_last_not_of("0123456789.") + 1);
+        EXPECT_NE(readme.find("\n    " + kept), std::string::npos) << line;
+        ++quoted;
+    }
+    EXPECT_EQ(quoted, 20);
+}
+
+// True when the process's blocked-signal mask holds SIGINT and SIGTERM.
+bool HoldsSignalsBack(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("SigBlk:", 0) != 0)
+            continue;
+        const unsigned long long mask = std::stoull(line.substr(7), nullptr, 16);
+        const unsigned long long both = (1ULL << (SIGINT - 1)) | (1ULL << (SIGTERM - 1));
+        return (mask & both) == both;
+    }
+    return false;
+}
+
+// An interrupt stops handing out runs, lets the one in flight finish, writes the table of the
+// finished runs marked incomplete and ends with 128 + the signal.
+TEST(SweepCli, AnInterruptWritesTheTableOfTheFinishedRuns) {
+    test::TempDir dir;
+    dir.WriteFile("r.dat", RegressionData());
+    dir.WriteFile("long.sweep",
+                  "TrainingFile = r.dat\nValidationFile = r.dat\nEpochs = 4000\n"
+                  "LearningRate = 0.1 0.2 0.3 0.4 0.5 0.6 0.7 0.8 0.9 1\n"
+                  "Hidden = 4\nSeeds = 1 2 3 4 5 6 7 8 9 10\n");
+    for (const int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addchdir_np(&actions, dir.Path().c_str());
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, "out.txt", O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        const std::vector<std::string> args = {SYNAPSOR_TOOL_EXE, "sweep", "long.sweep", "-j", "2"};
+        std::vector<char*> argv;
+        for (const std::string& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        pid_t pid = 0;
+        ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        // The runs have started once the sweep holds the signals back (the mask the kernel
+        // shows for the process); a little later some are in flight.
+        for (int i = 0; i < 2000 && !HoldsSignalsBack(pid); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        kill(pid, signal);
+        int wstatus = 0;
+        while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
+        }
+        ASSERT_TRUE(WIFEXITED(wstatus));
+        EXPECT_EQ(WEXITSTATUS(wstatus), 128 + signal);
+        EXPECT_EQ(ReadFile(dir.File("out.txt")).rfind("incomplete: ", 0), 0u)
+            << ReadFile(dir.File("out.txt"));
+        const auto rows = CsvRows(ReadFile(dir.File("sweep.csv")));
+        ASSERT_EQ(rows.size(), 11u);
+        int finished = 0;
+        for (std::size_t r = 1; r < rows.size(); ++r)
+            finished += std::stoi(rows[r][6]);
+        EXPECT_GT(finished, 0);
+        EXPECT_LT(finished, 100);
+        EXPECT_FALSE(std::filesystem::exists(dir.File("best.par")));
+    }
+}
+
+}  // namespace
+}  // namespace synapsor
