@@ -50,7 +50,7 @@ std::string UnknownSubcommand(const CLI::App& app, int argc, char** argv) {
     std::vector<std::string> close;
     for (const std::string& name : names) {
         const bool prefix = word.size() >= 2 && name.compare(0, word.size(), word) == 0;
-        const std::size_t d = prefix ? 1 : EditDistance(word, name);
+        const std::size_t d = prefix ? 1 : synapsor::EditDistance(word, name);
         if (d > 2)
             continue;
         if (d < best) {
