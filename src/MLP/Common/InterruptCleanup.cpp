@@ -117,7 +117,7 @@ void ForgetInterruptCleanup(int registration) {
 }
 
 PendingOutput::PendingOutput(int fd, bool eager, std::chrono::steady_clock::duration interval)
-    : fd(fd), eager(eager), interval(interval), lastWrite(std::chrono::steady_clock::now()) {
+    : eager(eager), interval(interval), lastWrite(std::chrono::steady_clock::now()) {
     SYN_ASSERT(pendingFd < 0);
     BlockInterrupts blocked;
     pendingSize = 0;

@@ -64,7 +64,7 @@ class PendingOutput {
     void Flush();
 
   private:
-    int fd;
+    // The descriptor itself lives beside the buffer, where the signal handler reads it.
     bool eager;
     std::chrono::steady_clock::duration interval;
     std::chrono::steady_clock::time_point lastWrite;
