@@ -237,6 +237,11 @@ long ToInteger(const char* text) {
     return value;
 }
 
+double NumberOr(const TKQstructure* s, const char* keyword, double absent) {
+    const TKQstructure* v = s->FindValue(keyword);
+    return v ? ToNumber(v->GetHead()) : absent;
+}
+
 double ToNumber(const char* text) {
     double value = 0.0;
     if (ReadNumber(text, &value) != 1) {

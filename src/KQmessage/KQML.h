@@ -85,6 +85,9 @@ std::unique_ptr<TKQstructure> MakeError(const char* type);
 // point always '.'. No number throws TKQstructure::Error with :integer-expected / :number-expected.
 long ToInteger(const char* text);
 double ToNumber(const char* text);
+// The number stored under `keyword` (compared without regard to case) as ToNumber reads it, or
+// `absent` when the structure has no such keyword.
+double NumberOr(const TKQstructure* s, const char* keyword, double absent);
 // "TRUE" / "FALSE" in any case; anything else throws (error :type type-error :expected boolean).
 bool ToBoolean(const char* text);
 // As ToInteger / ToNumber, but a failed conversion is a fatal internal check.

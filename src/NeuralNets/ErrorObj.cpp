@@ -11,14 +11,6 @@
 
 namespace synapsor {
 
-namespace {
-
-double NumberOr(const TKQstructure* s, const char* keyword, double absent) {
-    const TKQstructure* v = s->FindValue(keyword);
-    return v ? ToNumber(v->GetHead()) : absent;
-}
-
-// An "LWF" structure must name its rates: there is no sensible default for how fast to forget.
 double RequiredLWFNumber(const TKQstructure* penalty, const char* keyword, const char* location) {
     const TKQstructure* v = penalty->FindValue(keyword);
     if (v == nullptr) {
@@ -27,8 +19,6 @@ double RequiredLWFNumber(const TKQstructure* penalty, const char* keyword, const
     }
     return ToNumber(v->GetHead());
 }
-
-}  // namespace
 
 void TErrorRMSObj::Reset() {
     numPatterns = 0;

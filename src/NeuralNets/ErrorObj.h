@@ -13,6 +13,10 @@ namespace synapsor {
 
 class TKQstructure;
 
+// A number an "LWF" penalty structure must name (its rates: there is no sensible default for how
+// fast to forget); a missing one throws TException ("Bad Parameter", `location`).
+double RequiredLWFNumber(const TKQstructure* penalty, const char* keyword, const char* location);
+
 class TErrorObj {
   public:
     explicit TErrorObj(int outputs) : numOutputs(outputs) {}

@@ -22,12 +22,6 @@ namespace {
 
 const char* const kTrainEpoch = "TTrainModule::TrainEpoch";
 
-// The number stored under `keyword` (compared without regard to case), or `absent`.
-double NumberOr(const TKQstructure* params, const char* keyword, double absent) {
-    const TKQstructure* v = params->FindValue(keyword);
-    return v ? ToNumber(v->GetHead()) : absent;
-}
-
 // The update rule "ALGORITHM" names ("BACKPROP" when absent); any other word is a fatal internal
 // check (the driver writes only these three).
 TUpdateRuleKind RuleOf(const TKQstructure* params) {

@@ -9,30 +9,12 @@
 #include "Common/Exceptions.h"
 #include "Common/StrCase.h"
 #include "KQmessage/KQML.h"
+#include "NeuralNets/ErrorObj.h"
 #include "Training/TrainModule.h"
 #include "Training/TrainVisitors.h"
 #include "Training/UpdateRule.h"
 
 namespace synapsor {
-
-namespace {
-
-double NumberOr(const TKQstructure* s, const char* keyword, double absent) {
-    const TKQstructure* v = s->FindValue(keyword);
-    return v ? ToNumber(v->GetHead()) : absent;
-}
-
-// An "LWF" structure must name its rates: there is no sensible default for how fast to forget.
-double RequiredLWFNumber(const TKQstructure* penalty, const char* keyword, const char* location) {
-    const TKQstructure* v = penalty->FindValue(keyword);
-    if (v == nullptr) {
-        const std::string message = std::string("The LWF weight penalty needs ") + keyword;
-        throw TException(message.c_str(), "Bad Parameter", location);
-    }
-    return ToNumber(v->GetHead());
-}
-
-}  // namespace
 
 TPenaltyTerms PenaltyTerms(const TKQstructure* penalty, double rate, int share, int whole,
                            const char* location) {

@@ -102,11 +102,13 @@ TEST(ErrorObjMerge, PartialSumsMergeToTheWholePass) {
     std::unique_ptr<TErrorObj> kinds[] = {std::make_unique<TErrorRMSObj>(2),
                                           std::make_unique<TErrorCrossEntropyObj>(2)};
     for (const auto& whole : kinds) {
-        SCOPED_TRACE(typeid(*whole).name());
+        const TErrorObj& kind = *whole;
+        SCOPED_TRACE(typeid(kind).name());
         std::unique_ptr<TErrorObj> first = whole->NewEmpty();
         std::unique_ptr<TErrorObj> second = whole->NewEmpty();
         ASSERT_TRUE(first && second);
-        EXPECT_EQ(typeid(*first), typeid(*whole));
+        const TErrorObj& made = *first;
+        EXPECT_EQ(typeid(made), typeid(kind));
         for (int p = 0; p < 4; p++) {
             whole->AddPattern(targets[p], outputs[p]);
             (p < 1 ? first : second)->AddPattern(targets[p], outputs[p]);

@@ -240,8 +240,10 @@ TEST(ImportChecks, PreparationFieldsExactlyOnce) {
          "x]\n[Scale = none]\n[~Column]\n[~Preparation]\n",
          "p.txt: column \"k\" of Type category has a [Scale]"},
     };
-    for (const auto& [text, message] : cases)
-        EXPECT_EQ(ErrorOf([&] { PrepOf(text); }), message) << text;
+    for (const auto& c : cases) {
+        const std::string& text = c.first;
+        EXPECT_EQ(ErrorOf([&] { PrepOf(text); }), c.second) << text;
+    }
 }
 
 // The record-by-record reader gives the whole-text parse, whatever the size of the pieces.
