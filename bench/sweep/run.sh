@@ -32,12 +32,12 @@ awk -v rows=1797 'BEGIN {
         print "[~Data]\n[~DataSet]" > file
     }
 }'
-spec() {
+setup() {
     printf 'TrainingFile = train.dat\nValidationFile = valid.dat\nEpochs = %s\n' "$1"
     printf 'LearningRate = 0.05 0.1 0.3\nMomentum = 0 0.5 0.9\nHidden = 16 32\nSeeds = 1 2\n'
 }
-spec "$epochs" > digits.sweep
-spec -1 > none.sweep
+setup "$epochs" > digits.sweep
+setup -1 > none.sweep
 now() { date +%s.%N; }
 # On a shared machine the fastest of three is the figure least disturbed by others' work.
 for jobs in 1 2; do

@@ -170,7 +170,7 @@ TEST(SweepCli, BadSweepFilesFailBeforeAnyRun) {
     dir.WriteFile("v.par", "ValidationFile = r.dat\n");
     const std::string head = "Folds = 3\nEpochs = 5\nHidden = 2\n";
     struct Case {
-        std::string spec;
+        std::string setup;
         std::string message;
     } cases[] = {
         {head + "TrainingFile = r.dat\nLernrate = 0.1\n",
@@ -190,12 +190,12 @@ TEST(SweepCli, BadSweepFilesFailBeforeAnyRun) {
          "synapsor-tool: s.sweep: sweep does not run ValidationFile of the training run yet"},
     };
     for (const Case& c : cases) {
-        dir.WriteFile("s.sweep", c.spec);
+        dir.WriteFile("s.sweep", c.setup);
         const test::ProgramResult r = Tool({"sweep", "s.sweep", "-j", "2"}, dir.Path());
-        EXPECT_EQ(r.status, 1) << c.spec;
-        EXPECT_EQ(r.err.substr(0, c.message.size()), c.message) << c.spec << r.err;
-        EXPECT_EQ(r.out, "") << c.spec;
-        EXPECT_FALSE(std::filesystem::exists(dir.File("sweep.csv"))) << c.spec;
+        EXPECT_EQ(r.status, 1) << c.setup;
+        EXPECT_EQ(r.err.substr(0, c.message.size()), c.message) << c.setup << r.err;
+        EXPECT_EQ(r.out, "") << c.setup;
+        EXPECT_FALSE(std::filesystem::exists(dir.File("sweep.csv"))) << c.setup;
     }
 }
 

@@ -7,21 +7,21 @@
 #include <gtest/gtest.h>
 
 #include "MLP/Tool/Sweep.h"
-#include "MLP/Tool/SweepSpec.h"
+#include "MLP/Tool/SweepSetup.h"
 
 namespace synapsor {
 namespace {
 
-std::string SpecError(const std::string& text) {
+std::string SetupError(const std::string& text) {
     try {
-        ParseSweepSpec(text, "s.sweep");
+        ParseSweepSetup(text, "s.sweep");
     } catch (const SweepError& e) {
         return e.what();
     }
     return "(accepted)";
 }
 
-TEST(SweepSpec, BadFilesAreRefusedWithThePlace) {
+TEST(SweepSetup, BadFilesAreRefusedWithThePlace) {
     const std::string v = "ValidationFile = v.dat\n";
     struct Case {
         std::string text;
@@ -60,31 +60,31 @@ TEST(SweepSpec, BadFilesAreRefusedWithThePlace) {
          "s.sweep:2:14: Cannot open parameter file /nonexistent/base.par"},
     };
     for (const Case& c : cases) {
-        const std::string got = SpecError(c.text);
+        const std::string got = SetupError(c.text);
         EXPECT_EQ(got, c.message) << c.text;
     }
 }
 
-TEST(SweepSpec, SettingsVaryTheFirstKeySlowestAndReadAsTheTrainerReadsThem) {
-    const SweepSpec spec = ParseSweepSpec(
+TEST(SweepSetup, SettingsVaryTheFirstKeySlowestAndReadAsTheTrainerReadsThem) {
+    const SweepSetup setup = ParseSweepSetup(
         "# the grid\nValidationFile = v.dat   # scored here\nlearningrate=0.1 0.3\n"
         "Momentum = 0 0.9\nEpochs = 7\nHidden = 2 3,2\nSeeds = 4 5\n",
         "s.sweep");
-    const std::vector<SweepSetting> settings = ExpandSettings(spec);
+    const std::vector<SweepSetting> settings = ExpandSettings(setup);
     ASSERT_EQ(settings.size(), 8u);
-    EXPECT_EQ(spec.seeds, (std::vector<std::uint64_t>{4, 5}));
-    EXPECT_EQ(spec.hiddenSizes[1], (std::vector<int>{3, 2}));
+    EXPECT_EQ(setup.seeds, (std::vector<std::uint64_t>{4, 5}));
+    EXPECT_EQ(setup.hiddenSizes[1], (std::vector<int>{3, 2}));
     struct Expected {
         float rate, momentum;
         const char* hidden;
     } expected[] = {{0.1f, 0.0f, "2"}, {0.1f, 0.0f, "3,2"}, {0.1f, 0.9f, "2"}, {0.1f, 0.9f, "3,2"},
                     {0.3f, 0.0f, "2"}, {0.3f, 0.0f, "3,2"}, {0.3f, 0.9f, "2"}, {0.3f, 0.9f, "3,2"}};
     for (std::size_t k = 0; k < settings.size(); ++k) {
-        const TrainSettings values = SettingValues(spec, settings[k]);
+        const TrainSettings values = SettingValues(setup, settings[k]);
         EXPECT_EQ(values.LearningRate, expected[k].rate) << k;
         EXPECT_EQ(values.Momentum, expected[k].momentum) << k;
         EXPECT_EQ(values.LngEpochs, 7) << k;
-        const auto swept = SweptValues(spec, settings[k]);
+        const auto swept = SweptValues(setup, settings[k]);
         ASSERT_EQ(swept.size(), 3u);
         EXPECT_EQ(swept[0].first, "LearningRate");  // the key table's spelling
         EXPECT_EQ(swept[2], std::make_pair(std::string("Hidden"), std::string(expected[k].hidden)));
@@ -129,11 +129,11 @@ TEST(SweepFolds, PartitionTheRowsAndKeepClassSharesWithinOneRow) {
 
 TEST(SweepTable, SortsByScoreWithTiesInSettingOrderAndFailuresLast) {
     SweepPlan plan;
-    plan.spec =
-        ParseSweepSpec("ValidationFile = v.dat\nLearningRate = 1 2 3 4 5\nEpochs = 3\n", "s.sweep");
-    plan.settings = ExpandSettings(plan.spec);
+    plan.setup = ParseSweepSetup("ValidationFile = v.dat\nLearningRate = 1 2 3 4 5\nEpochs = 3\n",
+                                 "s.sweep");
+    plan.settings = ExpandSettings(plan.setup);
     for (const SweepSetting& s : plan.settings) {
-        plan.values.push_back(SettingValues(plan.spec, s));
+        plan.values.push_back(SettingValues(plan.setup, s));
         plan.runs.push_back({static_cast<int>(plan.values.size()) - 1, 0, 0});
         plan.runs.push_back({static_cast<int>(plan.values.size()) - 1, 0, 1});
     }

@@ -35,18 +35,18 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-const SweepWord* KeyWord(const SweepSpec& spec, const char* key) {
-    for (const SweepKey& k : spec.keys) {
+const SweepWord* KeyWord(const SweepSetup& setup, const char* key) {
+    for (const SweepKey& k : setup.keys) {
         if (k.name.text == key)
             return &k.values[0];
     }
     return nullptr;
 }
 
-// "SPEC:LINE:COLUMN: " at the key's value in the spec, or "SPEC: " when the key is not there.
-std::string WhereKey(const SweepSpec& spec, const char* key) {
-    const SweepWord* word = KeyWord(spec, key);
-    return word ? spec.Where(*word) : spec.file + ": ";
+// "FILE:LINE:COLUMN: " at the key's value in the setup, or "FILE: " when the key is not there.
+std::string WhereKey(const SweepSetup& setup, const char* key) {
+    const SweepWord* word = KeyWord(setup, key);
+    return word ? setup.Where(*word) : setup.file + ": ";
 }
 
 // The rows of `data` for which keep(row index) holds, oldest first, in a data set of their own.
@@ -71,13 +71,13 @@ std::unique_ptr<Data> Subset(const Data& data, Keep keep) {
 
 // The data a run trains on and the data it is scored on.
 std::unique_ptr<Data> TrainingRows(const SweepPlan& plan, int fold) {
-    if (plan.spec.folds == 0)
+    if (plan.setup.folds == 0)
         return plan.training->Clone();
     return Subset(*plan.training, [&](int i) { return plan.folds[i] != fold; });
 }
 
 std::unique_ptr<Data> ScoringRows(const SweepPlan& plan, int fold) {
-    if (plan.spec.folds == 0)
+    if (plan.setup.folds == 0)
         return plan.validation->Clone();
     return Subset(*plan.training, [&](int i) { return plan.folds[i] == fold; });
 }
@@ -166,7 +166,7 @@ std::vector<int> StartLayers(const SweepPlan& plan, int setting) {
     const TrainSettings& values = plan.values[setting];
     std::vector<int> layers = {values.MbrNdxFeatures > 0 ? values.MbrNdxFeatures
                                                          : plan.training->MbrNdxInputs};
-    for (int size : plan.spec.hiddenSizes[plan.settings[setting].hidden])
+    for (int size : plan.setup.hiddenSizes[plan.settings[setting].hidden])
         layers.push_back(size);
     layers.push_back(plan.training->MbrNdxOutputs);
     return layers;
@@ -178,8 +178,8 @@ void KeepStartText(SweepPlan& plan, int setting, std::uint64_t seed) {
     if (plan.startTexts.count(key) > 0)
         return;
     CreateOptions options;
-    options.hidden = plan.spec.hiddenFunction;
-    options.output = plan.spec.outputFunction;
+    options.hidden = plan.setup.hiddenFunction;
+    options.output = plan.setup.outputFunction;
     options.layers = key.first;
     std::unique_ptr<TBasicNetwork> network = BuildNetwork(options, seed);
     std::ostringstream text;
@@ -191,10 +191,10 @@ void KeepStartText(SweepPlan& plan, int setting, std::uint64_t seed) {
 
 }  // namespace
 
-SweepPlan PrepareSweep(SweepSpec spec) {
+SweepPlan PrepareSweep(SweepSetup setup) {
     SweepPlan plan;
-    plan.spec = std::move(spec);
-    const SweepSpec& s = plan.spec;
+    plan.setup = std::move(setup);
+    const SweepSetup& s = plan.setup;
     plan.settings = ExpandSettings(s);
     for (const SweepSetting& setting : plan.settings)
         plan.values.push_back(SettingValues(s, setting));
@@ -321,7 +321,7 @@ std::unique_ptr<TBasicNetwork> StartNetwork(const SweepPlan& plan, int setting,
                                             std::uint64_t seed) {
     FileTools tools;
     const std::string* text = &plan.weightText;
-    if (plan.spec.MakesNetworks()) {
+    if (plan.setup.MakesNetworks()) {
         const auto found = plan.startTexts.find({StartLayers(plan, setting), seed});
         SYN_ASSERT(found != plan.startTexts.end());
         text = &found->second;
@@ -338,7 +338,7 @@ SweepResult RunOne(const SweepPlan& plan, const SweepRun& run) {
     try {
         const TrainSettings& values = plan.values[run.setting];
         std::unique_ptr<TBasicNetwork> network =
-            StartNetwork(plan, run.setting, plan.spec.seeds[run.seed]);
+            StartNetwork(plan, run.setting, plan.setup.seeds[run.seed]);
         std::unique_ptr<Data> train = TrainingRows(plan, run.fold);
         std::unique_ptr<Data> score = ScoringRows(plan, run.fold);
         result.failure = Train(*network, *train, values);
@@ -357,7 +357,7 @@ SweepResult RunOne(const SweepPlan& plan, const SweepRun& run) {
 }
 
 std::unique_ptr<TBasicNetwork> Refit(const SweepPlan& plan, int setting) {
-    std::unique_ptr<TBasicNetwork> network = StartNetwork(plan, setting, plan.spec.seeds[0]);
+    std::unique_ptr<TBasicNetwork> network = StartNetwork(plan, setting, plan.setup.seeds[0]);
     std::unique_ptr<Data> train = plan.training->Clone();
     const std::string failure = Train(*network, *train, plan.values[setting]);
     if (!failure.empty())
@@ -447,7 +447,7 @@ std::vector<SweepRow> Summarize(const SweepPlan& plan, const std::vector<SweepRe
 void WriteSweepCsv(std::ostream& out, const SweepPlan& plan, const std::vector<SweepRow>& rows) {
     CsvWriter csv(out);
     csv.Field("rank");
-    for (const auto& kv : SweptValues(plan.spec, plan.settings[0]))
+    for (const auto& kv : SweptValues(plan.setup, plan.settings[0]))
         csv.Field(kv.first);
     csv.Field(plan.classification ? "accuracy" : "rms");
     for (const char* name : {"spread", "runs", "finished", "failed", "epochs", "seconds"})
@@ -456,7 +456,7 @@ void WriteSweepCsv(std::ostream& out, const SweepPlan& plan, const std::vector<S
     long long rank = 1;
     for (const SweepRow& row : rows) {
         csv.Number(rank++);
-        for (const auto& kv : SweptValues(plan.spec, plan.settings[row.setting]))
+        for (const auto& kv : SweptValues(plan.setup, plan.settings[row.setting]))
             csv.Field(kv.second);
         csv.Number(row.mean);
         csv.Number(row.spread);
@@ -472,7 +472,7 @@ void WriteSweepCsv(std::ostream& out, const SweepPlan& plan, const std::vector<S
 void WriteSweepTable(std::ostream& out, const SweepPlan& plan, const std::vector<SweepRow>& rows) {
     std::vector<std::vector<std::string>> cells;
     std::vector<std::string> head = {"rank"};
-    for (const auto& kv : SweptValues(plan.spec, plan.settings[0]))
+    for (const auto& kv : SweptValues(plan.setup, plan.settings[0]))
         head.push_back(kv.first);
     head.push_back(plan.classification ? "accuracy" : "rms");
     for (const char* name : {"spread", "runs", "epochs", "seconds"})
@@ -482,7 +482,7 @@ void WriteSweepTable(std::ostream& out, const SweepPlan& plan, const std::vector
     int finished = 0, total = 0;
     for (const SweepRow& row : rows) {
         std::vector<std::string> line = {std::to_string(rank++)};
-        for (const auto& kv : SweptValues(plan.spec, plan.settings[row.setting]))
+        for (const auto& kv : SweptValues(plan.setup, plan.settings[row.setting]))
             line.push_back(kv.second);
         // A setting none of whose runs started before an interrupt has no score yet.
         line.push_back(row.finished == 0 ? "-" : Fixed(row.mean, 4));
@@ -521,8 +521,8 @@ void WriteSweepTable(std::ostream& out, const SweepPlan& plan, const std::vector
 
 std::string BestParameterText(const SweepPlan& plan, int setting, const std::string& startFile,
                               const std::string& destination) {
-    std::string text = SettingText(plan.spec, plan.settings[setting]);
-    if (plan.spec.MakesNetworks())
+    std::string text = SettingText(plan.setup, plan.settings[setting]);
+    if (plan.setup.MakesNetworks())
         text += "WeightFile = " + startFile + '\n';
     if (!destination.empty())
         text += "DestinationFile = " + destination + '\n';
@@ -530,7 +530,7 @@ std::string BestParameterText(const SweepPlan& plan, int setting, const std::str
 }
 
 int RunSweep(const SweepOptions& options, std::ostream& console, std::ostream& log) {
-    const SweepPlan plan = PrepareSweep(ReadSweepSpec(options.specFile));
+    const SweepPlan plan = PrepareSweep(ReadSweepSetup(options.sweepFile));
     const int total = static_cast<int>(plan.runs.size());
     int jobs = options.jobs;
     if (jobs <= 0)
@@ -572,7 +572,7 @@ int RunSweep(const SweepOptions& options, std::ostream& console, std::ostream& l
     for (std::size_t i = 0; i < results.size(); ++i) {
         if (!results[i].failure.empty()) {
             log << "synapsor-tool: sweep: run " << i + 1 << " (setting " << plan.runs[i].setting + 1
-                << ", seed " << plan.spec.seeds[plan.runs[i].seed] << ", fold "
+                << ", seed " << plan.setup.seeds[plan.runs[i].seed] << ", fold "
                 << plan.runs[i].fold + 1 << ") " << results[i].failure << '\n';
         }
     }
@@ -581,12 +581,12 @@ int RunSweep(const SweepOptions& options, std::ostream& console, std::ostream& l
     const bool haveBest = !std::isnan(best.mean);
 
     OutputSet outputs(console);
-    outputs.AddInput(options.specFile);
+    outputs.AddInput(options.sweepFile);
     outputs.AddInput(plan.trainingFile);
-    if (!plan.spec.validationFile.empty())
-        outputs.AddInput(plan.spec.validationFile);
-    if (!plan.spec.baseFile.empty())
-        outputs.AddInput(plan.spec.baseFile);
+    if (!plan.setup.validationFile.empty())
+        outputs.AddInput(plan.setup.validationFile);
+    if (!plan.setup.baseFile.empty())
+        outputs.AddInput(plan.setup.baseFile);
     if (!plan.weightFile.empty())
         outputs.AddInput(plan.weightFile);
     outputs.Add("CSV file", options.csvFile,
@@ -595,7 +595,7 @@ int RunSweep(const SweepOptions& options, std::ostream& console, std::ostream& l
     FileTools tools;
     if (haveBest && caught.load() == 0) {
         std::string startFile;
-        if (plan.spec.MakesNetworks()) {
+        if (plan.setup.MakesNetworks()) {
             const std::string& b = options.bestFile;
             const std::size_t dot = b.find_last_of('.');
             const std::size_t slash = b.find_last_of('/');
@@ -604,7 +604,7 @@ int RunSweep(const SweepOptions& options, std::ostream& console, std::ostream& l
                              : b) +
                         ".start.wgt";
             std::shared_ptr<TBasicNetwork> network =
-                StartNetwork(plan, best.setting, plan.spec.seeds[0]);
+                StartNetwork(plan, best.setting, plan.setup.seeds[0]);
             outputs.Add("network file", startFile, [&tools, network](std::ostream& out) {
                 tools.WriteNetwork(out, network.get());
             });
@@ -626,7 +626,7 @@ int RunSweep(const SweepOptions& options, std::ostream& console, std::ostream& l
         }
         out << "best:";
         const char* sep = " ";
-        for (const auto& kv : SweptValues(plan.spec, plan.settings[best.setting])) {
+        for (const auto& kv : SweptValues(plan.setup, plan.settings[best.setting])) {
             out << sep << kv.first << " = " << kv.second;
             sep = ", ";
         }
@@ -644,7 +644,7 @@ void AddSweepCommand(CLI::App& app) {
         "sweep",
         "Train every combination of the settings a sweep file names, score each on "
         "rows it did not train on, and keep the best");
-    cmd->add_option("spec", options->specFile, "Sweep file (see doc/Sweep.md)")->required();
+    cmd->add_option("file", options->sweepFile, "Sweep file (see doc/Sweep.md)")->required();
     cmd->add_option("-j,--jobs", options->jobs, "Runs at once (default: one per core)")
         ->check(CLI::Range(1, 1024));
     cmd->add_option("--csv", options->csvFile, "Table of the settings as CSV")

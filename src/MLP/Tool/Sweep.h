@@ -1,4 +1,4 @@
-// synapsor-tool sweep: trains every setting a sweep file names (SweepSpec.h), on every fold and
+// synapsor-tool sweep: trains every setting a sweep file names (SweepSetup.h), on every fold and
 // from every seed, scores each run on data it did not train on, and writes the table of settings
 // sorted by score, the best setting's parameter file and, on request, the network trained with
 // it on all training rows. Each run is the trainer's run made in this process: its own network
@@ -17,20 +17,20 @@
 #include <vector>
 
 #include "DataObject/Data.h"
-#include "MLP/Tool/SweepSpec.h"
+#include "MLP/Tool/SweepSetup.h"
 #include "NeuralNets/BasicNetwork.h"
 
 namespace synapsor {
 
 struct SweepOptions {
-    std::string specFile;
+    std::string sweepFile;
     int jobs = 0;  // 0: one per core
     std::string csvFile = "sweep.csv";
     std::string bestFile = "best.par";
     std::string refitFile;  // empty: no refit
 };
 
-// One training run: a setting, a starting seed (index into SweepSpec::seeds) and the fold it is
+// One training run: a setting, a starting seed (index into SweepSetup::seeds) and the fold it is
 // scored on (0 with a validation file).
 struct SweepRun {
     int setting = 0;
@@ -40,7 +40,7 @@ struct SweepRun {
 
 // Everything the runs share, read-only once made.
 struct SweepPlan {
-    SweepSpec spec;
+    SweepSetup setup;
     std::vector<SweepSetting> settings;
     std::vector<TrainSettings> values;  // per setting
     std::vector<SweepRun> runs;         // setting slowest, then seed, then fold
@@ -77,7 +77,7 @@ struct SweepRow {
 };
 
 // Reads the data, checks every setting (network, fit) and lists the runs. Throws SweepError.
-SweepPlan PrepareSweep(SweepSpec spec);
+SweepPlan PrepareSweep(SweepSetup setup);
 
 // The network a setting starts from with the given seed, read from its text in the plan.
 std::unique_ptr<TBasicNetwork> StartNetwork(const SweepPlan& plan, int setting, std::uint64_t seed);

@@ -35,8 +35,8 @@ struct SweepKey {
     bool flag = false;  // a flag: "false" leaves its line out, so that it stays off
 };
 
-struct SweepSpec {
-    std::string file;            // the spec's name, for messages
+struct SweepSetup {
+    std::string file;            // the setup's name, for messages
     std::string baseFile;        // Parameters: a parameter file read before the keys
     std::string baseText;        // its text
     std::vector<SweepKey> keys;  // trainer keys in file order
@@ -53,31 +53,31 @@ struct SweepSpec {
     std::uint64_t foldSeed = 1;
 
     bool MakesNetworks() const { return !hidden.values.empty(); }
-    // "FILE:LINE:COLUMN: " for a word of the spec.
+    // "FILE:LINE:COLUMN: " for a word of the setup.
     std::string Where(const SweepWord& word) const;
 };
 
 // One combination of the swept values: an index into each swept key's values (in key order) and
 // into the Hidden values.
 struct SweepSetting {
-    std::vector<int> choice;  // per entry of SweepSpec::keys; 0 for a key with one value
+    std::vector<int> choice;  // per entry of SweepSetup::keys; 0 for a key with one value
     int hidden = 0;
 };
 
-// Reads and checks the spec text; `file` names it in messages. The base parameter file is read
+// Reads and checks the setup text; `file` names it in messages. The base parameter file is read
 // here too. Throws SweepError.
-SweepSpec ParseSweepSpec(std::string_view text, const std::string& file);
-SweepSpec ReadSweepSpec(const std::string& file);
+SweepSetup ParseSweepSetup(std::string_view text, const std::string& file);
+SweepSetup ReadSweepSetup(const std::string& file);
 
 // Every combination, the first key's values changing slowest, Hidden last.
-std::vector<SweepSetting> ExpandSettings(const SweepSpec& spec);
+std::vector<SweepSetting> ExpandSettings(const SweepSetup& setup);
 
 // The parameter text of one setting: the base text, then a line per trainer key.
-std::string SettingText(const SweepSpec& spec, const SweepSetting& setting);
+std::string SettingText(const SweepSetup& setup, const SweepSetting& setting);
 // The trainer settings of one setting (the text read by the parameter reader).
-TrainSettings SettingValues(const SweepSpec& spec, const SweepSetting& setting);
+TrainSettings SettingValues(const SweepSetup& setup, const SweepSetting& setting);
 // The swept keys only, "LearningRate = 0.1, Hidden = 32": how the table names a setting.
-std::vector<std::pair<std::string, std::string>> SweptValues(const SweepSpec& spec,
+std::vector<std::pair<std::string, std::string>> SweptValues(const SweepSetup& setup,
                                                              const SweepSetting& setting);
 
 // The fold (0 .. k-1) of each of `rows` rows, fixed by seed. With classes (one per row), each

@@ -1,4 +1,4 @@
-#include "MLP/Tool/SweepSpec.h"
+#include "MLP/Tool/SweepSetup.h"
 
 #include <cctype>
 #include <fstream>
@@ -44,21 +44,21 @@ std::vector<SweepWord> LineWords(std::string_view line, int number, std::size_t 
     return words;
 }
 
-[[noreturn]] void Fail(const SweepSpec& spec, const SweepWord& word, const std::string& message) {
-    throw SweepError(spec.Where(word) + message);
+[[noreturn]] void Fail(const SweepSetup& setup, const SweepWord& word, const std::string& message) {
+    throw SweepError(setup.Where(word) + message);
 }
 
-SweepWord One(const SweepSpec& spec, const SweepKey& key) {
+SweepWord One(const SweepSetup& setup, const SweepKey& key) {
     if (key.values.size() != 1)
-        Fail(spec, key.values[1], key.name.text + " takes one value in a sweep");
+        Fail(setup, key.values[1], key.name.text + " takes one value in a sweep");
     return key.values[0];
 }
 
-std::uint64_t SeedValue(const SweepSpec& spec, const SweepWord& word, const std::string& key) {
+std::uint64_t SeedValue(const SweepSetup& setup, const SweepWord& word, const std::string& key) {
     try {
         return ParseSeed(word.text);
     } catch (const ToolError&) {
-        Fail(spec, word,
+        Fail(setup, word,
              key + " \"" + word.text + "\": give a whole number from 0 to 18446744073709551615");
     }
 }
@@ -88,14 +88,14 @@ bool IsFlagOff(SweepKey& key, const SweepWord& value) {
 // reads other than as written ("1e3" for Epochs, "yes" for a flag), is refused here.
 // `context` is another line read with it: the other of #Features and Features, after the value's
 // line when contextAfter.
-void CheckTrainerValue(const SweepSpec& spec, SweepKey& key, const SweepWord& value,
+void CheckTrainerValue(const SweepSetup& setup, SweepKey& key, const SweepWord& value,
                        const std::string& context, bool contextAfter) {
     if (IsFlagOff(key, value)) {
-        for (const ParameterKeyUse& use : ReadParameterText(spec.baseText).keys) {
+        for (const ParameterKeyUse& use : ReadParameterText(setup.baseText).keys) {
             if (use.key == key.name.text)
-                Fail(spec, value,
+                Fail(setup, value,
                      key.name.text + " = false cannot switch off what the Parameters file " +
-                         spec.baseFile + " switches on");
+                         setup.baseFile + " switches on");
         }
         return;
     }
@@ -103,11 +103,11 @@ void CheckTrainerValue(const SweepSpec& spec, SweepKey& key, const SweepWord& va
     const ParameterFileResult read =
         ReadParameterText(contextAfter ? own + "\n" + context : context + "\n" + own);
     if (!read.ok())
-        Fail(spec, value, read.error.message);
+        Fail(setup, value, read.error.message);
     for (const ParameterNote& note : read.notes) {
         if (note.kind == ParameterNoteKind::NumberWithRest ||
             note.kind == ParameterNoteKind::FlagNotTrue)
-            Fail(spec, value, note.message);
+            Fail(setup, value, note.message);
     }
 }
 
@@ -123,13 +123,13 @@ std::string ReadWholeFile(const std::string& file, const char* what) {
 
 }  // namespace
 
-std::string SweepSpec::Where(const SweepWord& word) const {
+std::string SweepSetup::Where(const SweepWord& word) const {
     return file + ':' + std::to_string(word.line) + ':' + std::to_string(word.column) + ": ";
 }
 
-SweepSpec ParseSweepSpec(std::string_view text, const std::string& file) {
-    SweepSpec spec;
-    spec.file = file;
+SweepSetup ParseSweepSetup(std::string_view text, const std::string& file) {
+    SweepSetup setup;
+    setup.file = file;
     std::vector<SweepKey> lines;
     std::size_t start = 0;
     for (int number = 1; start <= text.size(); ++number) {
@@ -153,7 +153,7 @@ SweepSpec ParseSweepSpec(std::string_view text, const std::string& file) {
                 words.insert(words.begin(), rest);
             valuesFrom = 0;
         } else if (words.size() < 2 || words[1].text[0] != '=') {
-            Fail(spec, words.size() < 2 ? words[0] : words[1],
+            Fail(setup, words.size() < 2 ? words[0] : words[1],
                  "expected \"" + key.name.text + " = VALUE\"");
         } else if (words[1].text.size() > 1) {
             words[1].text.erase(0, 1);
@@ -163,7 +163,7 @@ SweepSpec ParseSweepSpec(std::string_view text, const std::string& file) {
         }
         key.values.assign(words.begin() + static_cast<long>(valuesFrom), words.end());
         if (key.values.empty())
-            Fail(spec, key.name, key.name.text + " has no value");
+            Fail(setup, key.name, key.name.text + " has no value");
         if (EqualsIgnoreCase(key.name.text, "Features")) {
             // A list, not values to try: the rest of the line is one value.
             const std::size_t from = static_cast<std::size_t>(key.values[0].column - 1);
@@ -174,7 +174,7 @@ SweepSpec ParseSweepSpec(std::string_view text, const std::string& file) {
         }
         for (const SweepKey& seen : lines) {
             if (EqualsIgnoreCase(seen.name.text, key.name.text))
-                Fail(spec, key.name,
+                Fail(setup, key.name,
                      key.name.text + " is given twice (first on line " +
                          std::to_string(seen.name.line) + ")");
         }
@@ -185,15 +185,15 @@ SweepSpec ParseSweepSpec(std::string_view text, const std::string& file) {
     for (const SweepKey& key : lines) {
         if (!EqualsIgnoreCase(key.name.text, "Parameters"))
             continue;
-        spec.baseFile = One(spec, key).text;
+        setup.baseFile = One(setup, key).text;
         try {
-            spec.baseText = ReadWholeFile(spec.baseFile, "parameter file");
+            setup.baseText = ReadWholeFile(setup.baseFile, "parameter file");
         } catch (const SweepError& e) {
-            Fail(spec, key.values[0], e.what());
+            Fail(setup, key.values[0], e.what());
         }
-        const ParameterFileResult read = ReadParameterText(spec.baseText);
+        const ParameterFileResult read = ReadParameterText(setup.baseText);
         if (!read.ok()) {
-            const std::string where = DescribeWhere(spec.baseFile, read.error);
+            const std::string where = DescribeWhere(setup.baseFile, read.error);
             throw SweepError(where.empty() ? read.error.message : where);
         }
     }
@@ -202,11 +202,11 @@ SweepSpec ParseSweepSpec(std::string_view text, const std::string& file) {
         if (EqualsIgnoreCase(name, "Parameters")) {
             continue;  // read first
         } else if (EqualsIgnoreCase(name, "ValidationFile")) {
-            spec.validationWord = One(spec, key);
-            spec.validationFile = spec.validationWord.text;
+            setup.validationWord = One(setup, key);
+            setup.validationFile = setup.validationWord.text;
         } else if (EqualsIgnoreCase(name, "Folds")) {
-            spec.foldsWord = One(spec, key);
-            const std::string& v = spec.foldsWord.text;
+            setup.foldsWord = One(setup, key);
+            const std::string& v = setup.foldsWord.text;
             std::size_t used = 0;
             int k = 0;
             try {
@@ -215,38 +215,38 @@ SweepSpec ParseSweepSpec(std::string_view text, const std::string& file) {
                 used = 0;
             }
             if (used != v.size() || k < 2 || k > 1000)
-                Fail(spec, spec.foldsWord,
+                Fail(setup, setup.foldsWord,
                      "Folds \"" + v + "\": give a whole number from 2 to 1000");
-            spec.folds = k;
+            setup.folds = k;
         } else if (EqualsIgnoreCase(name, "FoldSeed")) {
-            spec.foldSeed = SeedValue(spec, One(spec, key), "FoldSeed");
+            setup.foldSeed = SeedValue(setup, One(setup, key), "FoldSeed");
         } else if (EqualsIgnoreCase(name, "Seeds")) {
-            spec.seedsWord = key.name;
-            spec.seeds.clear();
+            setup.seedsWord = key.name;
+            setup.seeds.clear();
             for (const SweepWord& v : key.values)
-                spec.seeds.push_back(SeedValue(spec, v, "Seeds"));
+                setup.seeds.push_back(SeedValue(setup, v, "Seeds"));
         } else if (EqualsIgnoreCase(name, "Hidden")) {
-            spec.hidden = key;
+            setup.hidden = key;
             for (const SweepWord& v : key.values) {
                 // Sizes of the hidden layers only: the input and output layers come from the data.
                 try {
                     std::vector<int> sizes = ParseLayerList("1," + v.text + ",1");
-                    spec.hiddenSizes.emplace_back(sizes.begin() + 1, sizes.end() - 1);
+                    setup.hiddenSizes.emplace_back(sizes.begin() + 1, sizes.end() - 1);
                 } catch (const ToolError&) {
-                    Fail(spec, v,
+                    Fail(setup, v,
                          "Hidden \"" + v.text +
                              "\": give the neurons of each hidden layer, as in 64,32");
                 }
             }
         } else if (EqualsIgnoreCase(name, "HiddenFunction")) {
-            spec.hiddenFunction = One(spec, key).text;
+            setup.hiddenFunction = One(setup, key).text;
         } else if (EqualsIgnoreCase(name, "OutputFunction")) {
-            spec.outputFunction = One(spec, key).text;
+            setup.outputFunction = One(setup, key).text;
         } else {
             const ParameterFileResult read = ReadParameterText(name + " = " + key.values[0].text);
             if (read.keys.empty() && read.ok()) {
                 const std::string near = NearestParameterKey(name);
-                Fail(spec, key.name,
+                Fail(setup, key.name,
                      "unknown key \"" + name + "\"" +
                          (near.empty() ? std::string() : "; did you mean " + near + "?"));
             }
@@ -255,11 +255,11 @@ SweepSpec ParseSweepSpec(std::string_view text, const std::string& file) {
                 key.name.text = read.keys[0].key;
             if (key.name.text == "WeightFile" || key.name.text == "TrainingFile" ||
                 key.name.text == "DestinationFile")
-                One(spec, key);
+                One(setup, key);
             // The count and the list of selected features are read together, in file order.
             std::string context;
             if (EqualsIgnoreCase(name, "#Features") || EqualsIgnoreCase(name, "Features")) {
-                One(spec, key);
+                One(setup, key);
                 for (const SweepKey& other : lines) {
                     if (&other != &key && (EqualsIgnoreCase(other.name.text, "#Features") ||
                                            EqualsIgnoreCase(other.name.text, "Features")))
@@ -267,38 +267,38 @@ SweepSpec ParseSweepSpec(std::string_view text, const std::string& file) {
                 }
             }
             for (const SweepWord& v : key.values)
-                CheckTrainerValue(spec, key, v, context, key.name.line < FeaturesLine(lines, key));
+                CheckTrainerValue(setup, key, v, context, key.name.line < FeaturesLine(lines, key));
             if (key.flag && key.values.size() == 1 && EqualsIgnoreCase(key.values[0].text, "false"))
                 continue;  // off, as it is without the line
-            spec.keys.push_back(key);
+            setup.keys.push_back(key);
         }
     }
-    if (spec.folds > 0 && !spec.validationFile.empty())
-        Fail(spec, spec.foldsWord, "give either Folds or ValidationFile, not both");
-    if (spec.folds == 0 && spec.validationFile.empty())
+    if (setup.folds > 0 && !setup.validationFile.empty())
+        Fail(setup, setup.foldsWord, "give either Folds or ValidationFile, not both");
+    if (setup.folds == 0 && setup.validationFile.empty())
         throw SweepError(file + ": give ValidationFile = FILE or Folds = K to score the runs");
-    if (!spec.seedsWord.text.empty() && !spec.MakesNetworks())
-        Fail(spec, spec.seedsWord, "Seeds needs Hidden: the networks are made from the seeds");
-    return spec;
+    if (!setup.seedsWord.text.empty() && !setup.MakesNetworks())
+        Fail(setup, setup.seedsWord, "Seeds needs Hidden: the networks are made from the seeds");
+    return setup;
 }
 
-SweepSpec ReadSweepSpec(const std::string& file) {
-    return ParseSweepSpec(ReadWholeFile(file, "sweep file"), file);
+SweepSetup ReadSweepSetup(const std::string& file) {
+    return ParseSweepSetup(ReadWholeFile(file, "sweep file"), file);
 }
 
-std::vector<SweepSetting> ExpandSettings(const SweepSpec& spec) {
+std::vector<SweepSetting> ExpandSettings(const SweepSetup& setup) {
     std::vector<SweepSetting> settings;
     SweepSetting s;
-    s.choice.assign(spec.keys.size(), 0);
-    const int hiddenCount = std::max<int>(1, static_cast<int>(spec.hidden.values.size()));
+    s.choice.assign(setup.keys.size(), 0);
+    const int hiddenCount = std::max<int>(1, static_cast<int>(setup.hidden.values.size()));
     for (;;) {
         for (s.hidden = 0; s.hidden < hiddenCount; ++s.hidden)
             settings.push_back(s);
         s.hidden = 0;
         // Count up like an odometer, the last key fastest.
-        int k = static_cast<int>(spec.keys.size()) - 1;
+        int k = static_cast<int>(setup.keys.size()) - 1;
         for (; k >= 0; --k) {
-            if (++s.choice[k] < static_cast<int>(spec.keys[k].values.size()))
+            if (++s.choice[k] < static_cast<int>(setup.keys[k].values.size()))
                 break;
             s.choice[k] = 0;
         }
@@ -308,12 +308,12 @@ std::vector<SweepSetting> ExpandSettings(const SweepSpec& spec) {
     return settings;
 }
 
-std::string SettingText(const SweepSpec& spec, const SweepSetting& setting) {
-    std::string text = spec.baseText;
+std::string SettingText(const SweepSetup& setup, const SweepSetting& setting) {
+    std::string text = setup.baseText;
     if (!text.empty() && text.back() != '\n')
         text += '\n';
-    for (std::size_t k = 0; k < spec.keys.size(); ++k) {
-        const SweepKey& key = spec.keys[k];
+    for (std::size_t k = 0; k < setup.keys.size(); ++k) {
+        const SweepKey& key = setup.keys[k];
         const std::string& value = key.values[setting.choice[k]].text;
         if (key.flag && EqualsIgnoreCase(value, "false"))
             continue;
@@ -322,21 +322,21 @@ std::string SettingText(const SweepSpec& spec, const SweepSetting& setting) {
     return text;
 }
 
-TrainSettings SettingValues(const SweepSpec& spec, const SweepSetting& setting) {
-    // Every piece was read on its own when the spec was parsed; together they read the same.
-    return ReadParameterText(SettingText(spec, setting)).settings;
+TrainSettings SettingValues(const SweepSetup& setup, const SweepSetting& setting) {
+    // Every piece was read on its own when the setup was parsed; together they read the same.
+    return ReadParameterText(SettingText(setup, setting)).settings;
 }
 
-std::vector<std::pair<std::string, std::string>> SweptValues(const SweepSpec& spec,
+std::vector<std::pair<std::string, std::string>> SweptValues(const SweepSetup& setup,
                                                              const SweepSetting& setting) {
     std::vector<std::pair<std::string, std::string>> values;
-    for (std::size_t k = 0; k < spec.keys.size(); ++k) {
-        if (spec.keys[k].values.size() > 1)
-            values.emplace_back(spec.keys[k].name.text,
-                                spec.keys[k].values[setting.choice[k]].text);
+    for (std::size_t k = 0; k < setup.keys.size(); ++k) {
+        if (setup.keys[k].values.size() > 1)
+            values.emplace_back(setup.keys[k].name.text,
+                                setup.keys[k].values[setting.choice[k]].text);
     }
-    if (spec.MakesNetworks())
-        values.emplace_back("Hidden", spec.hidden.values[setting.hidden].text);
+    if (setup.MakesNetworks())
+        values.emplace_back("Hidden", setup.hidden.values[setting.hidden].text);
     return values;
 }
 
