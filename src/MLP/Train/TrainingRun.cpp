@@ -27,8 +27,10 @@
 #include "MLP/Common/SaveNetwork.h"
 #include "MLP/Common/TrainParams.h"
 #include "NeuralNets/ErrorObj.h"
+#include "Training/ParallelPass.h"
 #include "Training/RowShuffle.h"
 #include "Training/TrainModule.h"
+#include "Training/WorkerPool.h"
 
 namespace synapsor {
 
@@ -190,6 +192,11 @@ int Train(const TrainSettings& settings, const TrainingWarning& warn) {
     // costs no training time; the file is removed again on every way out but success.
     PendingFile destination("network file", settings.DestinationFile);
     TBackpropModule trainer(network.get());
+    if (settings.IsGiven("Threads")) {
+        TParallelSetup split;
+        split.threads = settings.Threads == 0 ? AvailableCores() : settings.Threads;
+        trainer.SetParallel(split);
+    }
     // The same structure serves every epoch: the trainer adds its defaults on the first one.
     const std::unique_ptr<TKQstructure> params = BuildParams(settings);
     std::unique_ptr<TRowShuffle> shuffle;
