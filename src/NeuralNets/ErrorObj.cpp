@@ -97,6 +97,25 @@ void TErrorRMSObj::Merge(const TErrorObj& other) {
     numPatterns += other.numPatterns;
 }
 
+void TErrorObj::AddPatternSum(double /*patternSum*/, int /*patterns*/) {
+    SYN_ASSERT(false);
+}
+
+double TErrorObj::PatternSum() const {
+    SYN_ASSERT(false);
+    return 0.0;
+}
+
+void TErrorRMSObj::AddPatternSum(double patternSum, int patterns) {
+    sum += patternSum;
+    numPatterns += patterns;
+}
+
+void TErrorCrossEntropyObj::AddPatternSum(double patternSum, int patterns) {
+    sum += patternSum;
+    numPatterns += patterns;
+}
+
 std::unique_ptr<TErrorObj> TErrorRMSObj::NewEmpty() const {
     return std::make_unique<TErrorRMSObj>(numOutputs);
 }

@@ -34,6 +34,11 @@ class TErrorObj {
     // A reset object of the same kind and output count for a partial sum; null for a kind that
     // cannot merge.
     virtual std::unique_ptr<TErrorObj> NewEmpty() const { return nullptr; }
+    // The sum the patterns have added so far (before GetError scales it), and the addition of a
+    // sum of `patterns` patterns formed elsewhere: how a pass's sum, added up reproducibly over
+    // threads and processes, comes back. A fatal internal check in a kind without such a sum.
+    virtual double PatternSum() const;
+    virtual void AddPatternSum(double patternSum, int patterns);
 
     // The value of the weight penalty `penalty` (head "NONE", "QUADPENALTY" or "LWF"; null means
     // none) for the given weights, times `scale`.
@@ -52,6 +57,8 @@ class TErrorRMSObj : public TErrorObj {
     void AddPenalty(int numWeights, const double* weights, TKQstructure* penalty) override;
     void Merge(const TErrorObj& other) override;
     std::unique_ptr<TErrorObj> NewEmpty() const override;
+    double PatternSum() const override { return sum; }
+    void AddPatternSum(double patternSum, int patterns) override;
 
     double sum = 0.0;
 };
@@ -65,6 +72,8 @@ class TErrorCrossEntropyObj : public TErrorObj {
     void AddPenalty(int numWeights, const double* weights, TKQstructure* penalty) override;
     void Merge(const TErrorObj& other) override;
     std::unique_ptr<TErrorObj> NewEmpty() const override;
+    double PatternSum() const override { return sum; }
+    void AddPatternSum(double patternSum, int patterns) override;
 
     double sum = 0.0;
 };

@@ -12,6 +12,7 @@
 #include "DataObject/Data.h"
 #include "KQmessage/KQML.h"
 #include "NeuralNets/ErrorObj.h"
+#include "Training/ParallelRun.h"
 #include "Training/TrainKernel.h"
 #include "Training/TrainVisitors.h"
 #include "Training/UpdateRule.h"
@@ -92,6 +93,10 @@ TTrainModule::TTrainModule(TBasicNetwork* net) : network(net) {
 
 TTrainModule::~TTrainModule() = default;
 
+void TTrainModule::SetParallel(const TParallelSetup& setup) {
+    parallel = std::make_unique<TParallelRun>(setup);
+}
+
 double TTrainModule::TrainToThreshold(Data* data, TKQstructure* params, int* epochs) {
     if (params == nullptr || epochs == nullptr) {
         throw TException("Null parameter or epoch count pointer", "Bad Parameter",
@@ -116,7 +121,9 @@ void TTrainModule::UpdateWeights(TKQstructure* /*params*/) {
 void TTrainModule::CheckData(Data* data, int* deliveredInputs) {
     if (data == nullptr)
         throw TException("Null data pointer", "Bad Parameter", kTrainEpoch);
-    if (data->MbrNdxRows <= 0 || data->MbrNdxDataRows <= 0) {
+    // A process of a pass split over several may hold none of its rows.
+    const bool mayBeEmpty = parallel && parallel->setup.processes > 1;
+    if (!mayBeEmpty && (data->MbrNdxRows <= 0 || data->MbrNdxDataRows <= 0)) {
         throw TException("The training data set holds no rows", "Bad Parameter", kTrainEpoch);
     }
     int selected = 0;
@@ -173,6 +180,8 @@ double TTrainModule::TrainEpoch(Data* data, TKQstructure* params) {
     // Everything that can be rejected is checked before the structure or the network changes.
     int deliveredInputs = 0;
     CheckData(data, &deliveredInputs);
+    // Split over processes, this process may hold no rows of the pass at all.
+    const bool acrossProcesses = parallel && parallel->setup.processes > 1;
     TKQstructure* penalty = params->FindValue("WEIGHTPENALTY");
     if (!known) {
         epochParams.valid = false;
@@ -203,7 +212,8 @@ double TTrainModule::TrainEpoch(Data* data, TKQstructure* params) {
     error->Reset();
 
     data->MbrNdxCurrent = data->MbrNdxLast;
-    const int n = data->MbrNdxRows;
+    // The pass's patterns: over all processes when it is split over several.
+    const int n = acrossProcesses ? parallel->setup.passRows : data->MbrNdxRows;
     const TUpdateRuleKind rule = epochParams.rule;
     const int batchSize = epochParams.batchSize;
     bool kernel = false;
@@ -215,6 +225,25 @@ double TTrainModule::TrainEpoch(Data* data, TKQstructure* params) {
     }
     if (!kernel && rule != TUpdateRuleKind::Backprop) {
         throw TException("Rprop and Adam train only networks of plain layers", "Bad Parameter",
+                         kTrainEpoch);
+    }
+    const bool split = parallel && (parallel->setup.threads > 1 || acrossProcesses);
+    const bool batchPass = batch || batchSize > 0;
+    if (split && !batchPass) {
+        throw TException(
+            "Online training updates the weights after every pattern and runs on "
+            "one thread: training on several threads or processes needs batch "
+            "training (batch mode or BatchSize)",
+            "Bad Parameter", kTrainEpoch);
+    }
+    if (parallel && batchPass && !(kernel && plan.workerSafe)) {
+        throw TException(
+            "Training on several threads or processes takes only networks of plain "
+            "layers",
+            "Bad Parameter", kTrainEpoch);
+    }
+    if (acrossProcesses && !passOrder.empty()) {
+        throw TException("A shuffled pass needs every row in one process", "Bad Parameter",
                          kTrainEpoch);
     }
     // A shuffled pass: position i of the pass reads the row passOrder[i] + 1 places after the
@@ -234,7 +263,10 @@ double TTrainModule::TrainEpoch(Data* data, TKQstructure* params) {
         }
         SetUpWorker(plan, deliveredInputs, data->MbrNdxOutputs, true, error, &plan.main);
         plan.order = shuffled ? orderRows.data() : nullptr;
-        RunTrainEpoch(plan, epochParams.learn, data, error);
+        if (parallel && batchPass)
+            RunParallelEpoch(plan, *parallel, epochParams.learn, data, n, error);
+        else
+            RunTrainEpoch(plan, epochParams.learn, data, error);
         plan.order = nullptr;
     } else {
         inputBuffer.resize(static_cast<std::size_t>(deliveredInputs));

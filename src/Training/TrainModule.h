@@ -24,6 +24,8 @@ namespace synapsor {
 
 class Data;
 class TKQstructure;
+struct TParallelRun;
+struct TParallelSetup;
 
 // Error function passed to TrainPattern and BackPropagate.
 enum ErrorFunctionKind { MeanSquaredError = 0, CrossEntropy = 1 };
@@ -67,6 +69,14 @@ class TTrainModule {
     // whole passes, and Rprop and Adam need a network the kernel can take (TException otherwise).
     void SetPassOrder(std::vector<int> positions) { passOrder = std::move(positions); }
 
+    // Splits the batch passes (batch mode, or groups of "BATCHSIZE") that follow over
+    // setup.threads threads and, with setup.processes > 1, over processes (ParallelPass.h): the
+    // rows are cut into fixed chunks whose sums are added reproducibly, so the results are the
+    // same bits for any number of threads and processes, though not those of a pass without
+    // SetParallel. An online pass with more than one thread or process, a network the training
+    // kernel cannot take, and a shuffled pass over several processes throw TException.
+    void SetParallel(const TParallelSetup& setup);
+
     TBasicNetwork* network;
     std::unique_ptr<TBasicNetwork> lastChange;
     std::unique_ptr<TBasicNetwork> gradient;
@@ -107,6 +117,7 @@ class TTrainModule {
     } epochParams;
     std::unique_ptr<TErrorObj> rmsError;
     std::unique_ptr<TErrorObj> crossEntropyError;
+    std::unique_ptr<TParallelRun> parallel;
 };
 
 class TBackpropModule : public TTrainModule {

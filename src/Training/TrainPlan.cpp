@@ -311,7 +311,8 @@ void SetUpWorker(const TTrainPlan& plan, int inputs, int outputs, bool shared,
             worker->gradient[k] = plan.pairs[k].g;
         return;
     }
-    worker->ownGradient.assign(plan.weights, 0.0);
+    // One cell more than the gradient: where a chunk of a parallel pass puts its error sum.
+    worker->ownGradient.assign(plan.weights + 1, 0.0);
     for (std::size_t k = 0; k < plan.pairs.size(); k++)
         worker->gradient[k] = worker->ownGradient.data() + plan.pairs[k].gradientAt;
     if (error != nullptr) {

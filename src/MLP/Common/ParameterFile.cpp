@@ -61,6 +61,7 @@ const Key kKeys[] = {
     {"KeepBest", ValueKind::Switch, &TrainSettings::KeepBest},
     {"Shuffle", ValueKind::Switch, &TrainSettings::Shuffle},
     {"Seed", ValueKind::Number, &TrainSettings::Seed},
+    {"Threads", ValueKind::Number, &TrainSettings::Threads},
 };
 
 const Key* FindKey(const std::string& word) {
@@ -600,6 +601,19 @@ std::vector<SettingProblem> CheckTrainingOptions(const TrainSettings& s) {
     }
     if (s.ValidationFile.empty())
         unused("KeepBest", "without a ValidationFile");
+    if (s.IsGiven("Threads")) {
+        // Rprop always updates after a whole pass or a group.
+        const bool batched = s.Batch || s.IsGiven("BatchSize") || algorithm == "rprop";
+        if (s.Threads < 0 || s.Threads > kMaxThreads)
+            error("Threads", "Threads must be 0 (one per core) to " + std::to_string(kMaxThreads) +
+                                 ", found " + std::to_string(s.Threads));
+        else if (!batched && s.Threads != 1)
+            error("Threads",
+                  "Threads needs batch training (Batch = true or BatchSize): online training "
+                  "updates the weights after every row, one row after the other, on one thread");
+        else if (!batched)
+            unused("Threads", "by online training, which runs on one thread");
+    }
     if (s.IsGiven("Seed")) {
         if (s.Seed < 0)
             error("Seed", "Seed must be 0 or more, found " + std::to_string(s.Seed));

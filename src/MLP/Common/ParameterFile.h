@@ -25,6 +25,9 @@ namespace synapsor {
 constexpr std::size_t kMaxParameterWord = 255;
 constexpr std::size_t kMaxFlagWord = 15;
 
+// The most threads a run may ask for.
+constexpr int32_t kMaxThreads = 1024;
+
 struct TrainSettings {
     std::string WeightFile;                       // network to load
     std::string DestinationFile = "trained.wgt";  // network to write
@@ -43,11 +46,14 @@ struct TrainSettings {
     double Beta1 = 0.9;                  // Adam
     double Beta2 = 0.999;
     double Epsilon = 1e-8;
-    std::string ValidationFile;      // rows held back: their error is printed after every epoch
-    int32_t Patience = 0;            // epochs without a better validation error before stopping
-    bool KeepBest = true;            // with a validation file: write the best epoch's network
-    bool Shuffle = false;            // visit the rows in a new order every epoch
-    int32_t Seed = -1;               // of the shuffle; -1: not given (drawn and printed)
+    std::string ValidationFile;  // rows held back: their error is printed after every epoch
+    int32_t Patience = 0;        // epochs without a better validation error before stopping
+    bool KeepBest = true;        // with a validation file: write the best epoch's network
+    bool Shuffle = false;        // visit the rows in a new order every epoch
+    int32_t Seed = -1;           // of the shuffle; -1: not given (drawn and printed)
+    // Batch passes split over this many threads, in fixed chunks summed reproducibly: the same
+    // bits for any count. 0: one per core; -1: not given (the plain order of one thread).
+    int32_t Threads = -1;
     std::vector<std::string> Given;  // the keys the file gave, as the key table spells them
 
     bool IsGiven(const char* key) const;
@@ -62,7 +68,7 @@ struct SettingProblem {
 };
 
 // Every problem of the options BatchSize, Algorithm, Beta1, Beta2, Epsilon, ValidationFile,
-// Patience, KeepBest, Shuffle and Seed, errors and warnings in key table order.
+// Patience, KeepBest, Shuffle, Seed and Threads, errors and warnings in key table order.
 std::vector<SettingProblem> CheckTrainingOptions(const TrainSettings& settings);
 
 struct ParameterWord {

@@ -28,8 +28,10 @@
 #include "MLP/Common/SaveNetwork.h"
 #include "MLP/Common/TrainParams.h"
 #include "NeuralNets/ErrorObj.h"
+#include "Training/ParallelPass.h"
 #include "Training/RowShuffle.h"
 #include "Training/TrainModule.h"
+#include "Training/WorkerPool.h"
 
 namespace synapsor {
 
@@ -282,10 +284,16 @@ int Train(const TrainSettings& settings, const TrainingWarning& warn, const TRun
         // The same structure serves every epoch: the trainer adds its defaults on the first one.
         params = BuildParams(settings);
     });
-    if (context.parallel) {
-        TParallelSetup setup = context.setup;
-        setup.passRows = fileRows;
-        (void)setup;  // PENDING trainer->SetParallel(setup)
+    // Threads splits the batch passes among this process's threads; a shared run splits them
+    // among its processes as well.
+    if (context.parallel || settings.IsGiven("Threads")) {
+        TParallelSetup split = context.parallel ? context.setup : TParallelSetup{};
+        split.threads = 1;
+        if (settings.IsGiven("Threads"))
+            split.threads = settings.Threads == 0 ? AvailableCores() : settings.Threads;
+        if (context.parallel)
+            split.passRows = fileRows;
+        trainer->SetParallel(split);
     }
     std::unique_ptr<TRowShuffle> shuffle;
     std::vector<int> order;
