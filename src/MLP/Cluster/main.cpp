@@ -126,6 +126,9 @@ int Run(int argc, char** argv) {
     if (!LaunchedUnderMpi())
         return RunProcess(argc, argv, 0, 1, nullptr, nullptr);
     TMpiSession session;
+    // Open MPI's start-up puts its own handlers on SIGINT and SIGTERM: the launcher sends
+    // SIGTERM to end the job, and ours must take it to remove the temporary network file.
+    InstallInterruptCleanup();
     try {
         TMpiPassReducer reducer;
         TMpiRunPeers peers;
