@@ -9,7 +9,8 @@
 # FUZZ_SECONDS seconds (see fuzz/run.sh).
 # `make bench` builds a Release tree with the benchmarks in $(BENCH_BUILD) and prints the table
 # of the training benchmark (see doc/Performance.md); BENCH_ARGS go to Google Benchmark;
-# `make bench-accuracy` prints the time-to-accuracy table of the training methods.
+# `make bench-accuracy` prints the time-to-accuracy table of the training methods;
+# `make bench-parallel` times a batch epoch on threads against the plain pass.
 # Missing tools are installed with apt-get when run as root on Debian (waiting up to
 # APT_LOCK_TIMEOUT seconds for another apt process to release the package manager's lock);
 # otherwise the exact command to run is printed.
@@ -34,7 +35,7 @@ PACKAGE_APT_PACKAGES := dpkg-dev pkg-config
 BENCH_APT_PACKAGES := libbenchmark-dev
 FUZZ_APT_PACKAGES := clang libclang-rt-14-dev cmake make libhwy-dev libcli11-dev nlohmann-json3-dev libcsv-dev
 
-.PHONY: all build test test-asan demo deps install package package-deps fuzz fuzz-deps bench bench-deps bench-accuracy clean
+.PHONY: all build test test-asan demo deps install package package-deps fuzz fuzz-deps bench bench-deps bench-accuracy bench-parallel clean
 
 all: build
 
@@ -139,6 +140,11 @@ bench-deps:
 bench: deps bench-deps $(BENCH_BUILD)/CMakeCache.txt
 	cmake --build $(BENCH_BUILD) -j $(JOBS) --target TrainKernelBench
 	cd $(BENCH_BUILD) && ./bench/TrainKernelBench $(BENCH_ARGS)
+
+# A batch epoch of 784-256-10 over 2,000 rows: the plain pass, and split over 1 and 2 threads.
+bench-parallel: deps bench-deps $(BENCH_BUILD)/CMakeCache.txt
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target ParallelEpochBench
+	cd $(BENCH_BUILD) && ./bench/ParallelEpochBench $(BENCH_ARGS)
 
 # Epochs and seconds to a test accuracy on the bundled digits per training method
 # (doc/Performance.md); ACCURACY_ARGS: the target accuracy and the seconds per setting.

@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <set>
+#include <sstream>
 #include <string>
+#include <utility>
 
 #include "FileHandler/NetworkFile.h"
 #include "cli/RunProgram.h"
@@ -343,6 +346,80 @@ TEST_F(TrainingRunTest, RefusedRunsReportOnOneStreamAndLeaveNothingBehind) {
     EXPECT_TRUE(std::filesystem::is_empty(dir.File("sub")));
 }
 
+std::string ReadText(const std::string& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The bundled examples on threads: every thread count prints and writes the same bytes, close to
+// (but not necessarily the bits of) the run without Threads.
+TEST(ThreadsRun, EveryThreadCountPrintsAndWritesTheSameBytes) {
+    struct Case {
+        const char* example;
+        const char* settings;
+    };
+    const Case cases[] = {
+        {"xor", "Epochs = 200 Batch = true LearningRate = 2 Momentum = 0.8"},
+        {"iris", "Epochs = 40 Batch = true LWF = true"},
+        {"iris", "Epochs = 40 BatchSize = 32 Algorithm = adam LearningRate = 0.01"},
+        {"iris", "Epochs = 40 Algorithm = rprop"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.example) + ": " + c.settings);
+        TempDir dir;
+        const std::string example = std::string(SYNAPSOR_SOURCE_DIR) + "/examples/" + c.example;
+        dir.WriteFile("net.wgt", ReadText(example + "/" + c.example + ".wgt"));
+        dir.WriteFile("train.dat", ReadText(example + "/" + c.example + ".dat"));
+        const auto run = [&](const std::string& threads) {
+            dir.WriteFile("p.par",
+                          "WeightFile = net.wgt TrainingFile = train.dat "
+                          "DestinationFile = out.wgt " +
+                              std::string(c.settings) + "\n" + threads);
+            ProgramResult r = RunSynapsor({"p.par"}, dir.Path());
+            EXPECT_EQ(r.status, 0) << r.err;
+            return std::make_pair(r.out, ReadText(dir.File("out.wgt")));
+        };
+        const auto one = run("Threads = 1");
+        ASSERT_FALSE(one.first.empty());
+        for (const char* threads : {"Threads = 2", "Threads = 3", "Threads = 8", "Threads = 0"}) {
+            SCOPED_TRACE(threads);
+            const auto got = run(threads);
+            EXPECT_EQ(got.first, one.first);
+            EXPECT_EQ(got.second, one.second);
+        }
+        // The plain run differs at most in the last printed digits.
+        std::istringstream plain(run("").first);
+        std::istringstream split(one.first);
+        long long epoch = 0;
+        long long splitEpoch = 0;
+        double plainError = 0.0;
+        double splitError = 0.0;
+        int lines = 0;
+        while (plain >> epoch >> plainError && split >> splitEpoch >> splitError) {
+            EXPECT_EQ(splitEpoch, epoch);
+            EXPECT_NEAR(splitError, plainError, 1e-5 * plainError + 1e-12) << "epoch " << epoch;
+            lines++;
+        }
+        EXPECT_GE(lines, 40);
+    }
+}
+
+TEST_F(TrainingRunTest, OnlineRunsRefuseMoreThanOneThread) {
+    const ProgramResult r = Run("Epochs = 3\nThreads = 2");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    const std::string message =
+        "Threads needs batch training (Batch = true or BatchSize): online training updates the "
+        "weights after every row, one row after the other, on one thread";
+    EXPECT_EQ(r.err, message + "\np.par:3:11: " + message + "\n");
+    const ProgramResult alone = Run("Epochs = 3\nThreads = 1");
+    EXPECT_EQ(alone.status, 0);
+    EXPECT_EQ(alone.out, Run("Epochs = 3").out);
+    EXPECT_NE(alone.err.find("Threads is not used by online training"), std::string::npos)
+        << alone.err;
+}
 }  // namespace
 
 }  // namespace test
