@@ -68,8 +68,9 @@ class TMpiRunPeers : public TRunPeers {
     }
 };
 
+// Rprop always updates after a whole pass or a group.
 bool BatchTraining(const TrainSettings& settings) {
-    return settings.Batch || settings.BatchSize > 0;
+    return settings.Batch || settings.IsGiven("BatchSize") || settings.Algorithm == "rprop";
 }
 
 std::vector<SettingProblem> MpiLimits(const TrainSettings& settings, int processes) {
@@ -81,9 +82,9 @@ std::vector<SettingProblem> MpiLimits(const TrainSettings& settings, int process
     }
     if (processes > 1 && !BatchTraining(settings)) {
         problems.push_back({"Batch", true,
-                            "synapsor-mpi needs batch training with more than one process "
-                            "(Batch = true or BatchSize): online training updates after every "
-                            "row"});
+                            "synapsor-mpi needs batch training (Batch = true or BatchSize) with "
+                            "more than one process: online training updates the weights after "
+                            "every row, one row after the other"});
     }
     return problems;
 }
