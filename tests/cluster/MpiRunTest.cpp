@@ -3,6 +3,13 @@
 // settings it cannot run are refused.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -216,6 +223,71 @@ TEST(MpiRun, SettingsItCannotRunAreRefusedWithTheirPlace) {
         EXPECT_EQ(r.err, message + "\n" + placed);
         EXPECT_FALSE(std::filesystem::exists(dir.File("trained.wgt")));
     }
+}
+
+// Ctrl-C under mpirun: every process ends, no temporary network file stays, the destination
+// stays as it was, and nothing waits for ever.
+TEST(MpiRun, AnInterruptEndsEveryProcessAndLeavesNothingBehind) {
+    TempDir dir;
+    CopyExample(dir, "iris");
+    dir.WriteFile("out.wgt", "the network of an earlier run\n");
+    dir.WriteFile("p.par",
+                  "WeightFile = net.wgt TrainingFile = train.dat DestinationFile = out.wgt "
+                  "Epochs = 2000000000 BatchSize = 64\n");
+#ifdef SYNAPSOR_MPI_NO_LEAK_CHECK
+    setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+#endif
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    posix_spawn_file_actions_addclose(&actions, out[1]);
+    posix_spawn_file_actions_addchdir_np(&actions, dir.Path().c_str());
+    std::vector<std::string> args = {SYNAPSOR_MPIEXEC,  "-q",   "--allow-run-as-root",
+                                     "--oversubscribe", "-np",  "2",
+                                     SYNAPSOR_MPI_EXE,  "p.par"};
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    const int rc = posix_spawn(&pid, args[0].c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    ASSERT_EQ(rc, 0);
+    // The first epoch line: the run is in its epochs. mpirun follows its SIGTERM with SIGKILL at
+    // once, so no temporary file is kept during them.
+    std::string line;
+    char c = 0;
+    while (read(out[0], &c, 1) == 1 && c != '\n')
+        line += c;
+    EXPECT_EQ(line.substr(0, 2), "1 ");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 4);
+    kill(pid, SIGINT);
+    // Standard output ends when every process has; a run still going after 30 s has hung.
+    pollfd wait = {out[0], POLLIN, 0};
+    char buf[4096];
+    bool ended = false;
+    for (int waited = 0; waited < 300 && !ended; ++waited) {
+        if (poll(&wait, 1, 100) > 0)
+            ended = read(out[0], buf, sizeof buf) <= 0;
+    }
+    close(out[0]);
+    if (!ended)
+        kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(ended) << "the processes did not end";
+    EXPECT_NE(status, 0);
+    std::string left;
+    for (const auto& e : std::filesystem::directory_iterator(dir.Path()))
+        left += e.path().filename().string() + ' ';
+    EXPECT_EQ(left.size(), std::string("net.wgt train.dat out.wgt p.par ").size()) << left;
+    EXPECT_EQ(ReadText(dir.File("out.wgt")), "the network of an earlier run\n");
 }
 
 }  // namespace

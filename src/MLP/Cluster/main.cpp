@@ -8,6 +8,8 @@
 //
 // Shuffle is refused (a shuffled pass would need rows other processes hold), and so is online
 // training with more than one process (it updates after every row: batch training is needed).
+// Under a launcher the temporary network file exists only while the network is written: the
+// launcher ends a job with SIGTERM followed at once by SIGKILL.
 // A failure on any process before the first epoch stops all of them with one report from
 // process 0 and status 1. SIGINT and SIGTERM end every process at once (the launcher passes them
 // on), the temporary network file removed; a failure that leaves the processes out of step ends
@@ -107,6 +109,7 @@ int RunProcess(int argc, char** argv, int process, int processes, TPassReducer* 
         // Under a launcher the first interrupt ends the process at once: the launcher ends the
         // other processes too, so no epoch could be finished.
         context.keepWorkOnInterrupt = peers == nullptr;
+        context.holdDestination = peers == nullptr;
         if (BatchTraining(settings)) {
             const int batchSize = settings.BatchSize;
             context.rows = [=](std::int32_t rows) {

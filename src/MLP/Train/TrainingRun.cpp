@@ -278,8 +278,11 @@ int Train(const TrainSettings& settings, const TrainingWarning& warn, const TRun
         // The destination is claimed before the first epoch, so that one which cannot be
         // written costs no training time; the file is removed again on every way out but
         // success. Only the lead writes it.
-        if (context.lead)
+        if (context.lead) {
             destination.emplace("network file", settings.DestinationFile);
+            if (!context.holdDestination)
+                destination.reset();
+        }
         trainer = std::make_unique<TBackpropModule>(network.get());
         // The same structure serves every epoch: the trainer adds its defaults on the first one.
         params = BuildParams(settings);
@@ -370,6 +373,8 @@ int Train(const TrainSettings& settings, const TrainingWarning& warn, const TRun
         network->SetWeights(bestWeights.data(), FMaskExists);
     if (lastEpoch > 0 && !WeightsFinite(*network))
         Diverged(lastEpoch, "the weights are not finite numbers", settings);
+    if (context.lead && !destination)
+        destination.emplace("network file", settings.DestinationFile);
     if (destination) {
         destination->Write(
             [&](std::ostream& out) { networkTools.WriteNetwork(out, network.get()); });

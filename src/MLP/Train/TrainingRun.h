@@ -6,7 +6,8 @@
 // standard error (FailureReport.h). Data holding nan or inf is refused before the first epoch,
 // and a run whose error or weights stop being finite numbers stops after that epoch's line, each
 // with one line on standard error. Every failure gives status 1 and leaves the destination as it
-// was; the temporary file beside it exists from before the first epoch until the end.
+// was; the temporary file beside it exists from before the first epoch until the end (but see
+// TRunContext::holdDestination).
 // Warnings that do not stop the run go to warn, with the key of the setting they concern:
 // expected outputs the output layer cannot produce ("TrainingFile", before the first epoch) and
 // a training error whose printed digits stay the same for kStallEpochs epochs in a row
@@ -69,6 +70,11 @@ struct TRunContext {
     // it ends the process at once (the temporary file removed), as a launcher that kills all
     // processes of a job needs.
     bool keepWorkOnInterrupt = true;
+    // The lead's temporary network file exists from before the first epoch to the end. When
+    // false it is made before the first epoch only to check the destination, removed, and made
+    // again for the write at the end: a launcher that ends the job sends SIGKILL right after
+    // SIGTERM, and a file the handler had no time to remove would stay behind.
+    bool holdDestination = true;
     TRunPeers* peers = nullptr;  // null: a run alone
 };
 
