@@ -104,6 +104,8 @@ TEST(MpiRun, EveryProcessCountPrintsAndWritesWhatThreadsDo) {
         {"iris", "Epochs = 30 BatchSize = 32 Algorithm = adam LearningRate = 0.01"},
         {"iris", "Epochs = 30 Algorithm = rprop"},
         {"random", "Epochs = 25 BatchSize = 50 Momentum = 0.9 LWF = true ForgettingRate = 0.001"},
+        // Threads inside each process (the Synapsor run's later "Threads = 2" takes over there).
+        {"random", "Epochs = 10 BatchSize = 50 Threads = 3"},
         {"random",
          "Epochs = 25 BatchSize = 100 Algorithm = adam LearningRate = 0.02 "
          "ValidationFile = held.dat Patience = 5"},

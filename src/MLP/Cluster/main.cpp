@@ -8,12 +8,11 @@
 //
 // Shuffle is refused (a shuffled pass would need rows other processes hold), and so is online
 // training with more than one process (it updates after every row: batch training is needed).
-// Under a launcher the temporary network file exists only while the network is written: the
-// launcher ends a job with SIGTERM followed at once by SIGKILL.
 // A failure on any process before the first epoch stops all of them with one report from
-// process 0 and status 1. SIGINT and SIGTERM end every process at once (the launcher passes them
-// on), the temporary network file removed; a failure that leaves the processes out of step ends
-// the job through MPI_Abort instead of waiting for ever.
+// process 0 and status 1. SIGINT and SIGTERM end every process at once (the launcher passes
+// SIGTERM on, and follows it at once with SIGKILL: so under a launcher the temporary network
+// file exists only while the network is written). A failure that leaves the processes out of
+// step ends the job through MPI_Abort instead of waiting for ever.
 //
 // Started without a launcher, it runs as the one process of a job of one, without MPI.
 #include <iostream>
