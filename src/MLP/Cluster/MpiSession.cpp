@@ -88,6 +88,10 @@ TClusterFailure AgreeOnFailure(bool failed, const std::string& message, std::int
     return result;
 }
 
+TClusterFailure AgreeOnFailure(const std::string& message) {
+    return AgreeOnFailure(!message.empty(), message);
+}
+
 void MinAcrossProcesses(double* values, int count) {
     MPI_Allreduce(MPI_IN_PLACE, values, count, MPI_DOUBLE, MPI_MIN, MPI_COMM_WORLD);
 }

@@ -48,6 +48,8 @@ struct TClusterFailure {
 // where its failure comes (`order`: lower comes first; the lower rank on a tie). Every process
 // learns whether any failed and which one comes first; process 0 receives that one's message.
 TClusterFailure AgreeOnFailure(bool failed, const std::string& message, std::int64_t order = 0);
+// The same with the message alone: empty when this process did not fail; the order is the rank.
+TClusterFailure AgreeOnFailure(const std::string& message);
 
 // Collective: values[i] becomes the least of values[i] over all processes.
 void MinAcrossProcesses(double* values, int count);
