@@ -1,0 +1,280 @@
+// Reproducible sums (BinnedSum.h). A cell is {J, bin0, bin1, bin2}: bin k holds a multiple of the
+// unit of level J - k, where level l's unit is 2^(kBinWidth * l - 1074). A value x enters at the
+// levels J, J-1, J-2 as the differences of its truncations toward zero at those units:
+//   t_k = trunc(x, unit(J - k)),  bin0 += t0,  bin1 += t1 - t0,  bin2 += t2 - t1,
+// every difference and every addition exact. The piece of x at a given level does not depend on
+// J, so a cell holds, bin by bin, the exact sum of all pieces at its levels, whatever the order.
+// J only rises (to the level the largest value needs); raising it moves the bins down and drops
+// those below the new third level, whose pieces the final J would have dropped anyway. Merging
+// brings both cells to the higher level and adds the bins. No bin ever carries into another.
+//
+// Exactness of the bins: a piece at level l is a multiple of its unit below 2^kBinWidth units,
+// so kMaxBinnedTerms = 2^20 of them stay below 2^52 units: exact in a double. The bins of values
+// near the largest double can still overflow, as any sum of such values does.
+//
+// Highway compiles the part between HWY_BEFORE_NAMESPACE and HWY_AFTER_NAMESPACE once per vector
+// target (this file includes itself through foreach_target.h). Every target forms the same exact
+// pieces and the same bins as the one-cell functions below, which DepositOne and Value use.
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "Training/BinnedSum.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#include "Training/BinnedSum.h"
+
+#ifndef SYNAPSOR_TRAINING_BINNEDSUM_CELL_
+#define SYNAPSOR_TRAINING_BINNEDSUM_CELL_
+namespace synapsor {
+namespace binned {
+
+inline std::uint64_t Bits(double x) {
+    std::uint64_t b;
+    std::memcpy(&b, &x, sizeof b);
+    return b;
+}
+
+inline double FromBits(std::uint64_t b) {
+    double x;
+    std::memcpy(&x, &b, sizeof x);
+    return x;
+}
+
+// The biased exponent, 1 for zero and subnormals (whose lowest bit is 2^-1074 too).
+inline int Exponent1(std::uint64_t bits) {
+    return std::max(static_cast<int>((bits >> 52) & 0x7FF), 1);
+}
+
+// The lowest level whose top bin holds x: |x| < 2^(kBinWidth * (level + 1) - 1074).
+inline int NeedLevel(double x) {
+    return (Exponent1(Bits(x)) + 51) / kBinWidth;
+}
+
+// x truncated toward zero to a multiple of level's unit: the mantissa bits below the unit
+// cleared. The shift is kept below 64; from 53 on only the sign bit is left, a zero of x's sign.
+inline double Truncate(double x, int level) {
+    const std::uint64_t bits = Bits(x);
+    const int c = kBinWidth * level + 1 - Exponent1(bits);  // unit exponent - lowest bit exponent
+    if (c <= 0)
+        return x;
+    return FromBits(bits & (~std::uint64_t{0} << std::min(c, 63)));
+}
+
+// Raises a cell's level to `level` (above its own): the bins move down, those past the third
+// are dropped, the new top bins start at zero. An empty cell (level -1) has zero bins.
+inline void Raise(double* cell, int level) {
+    const int d = level - static_cast<int>(cell[0]);
+    const double b[3] = {cell[1], cell[2], cell[3]};
+    for (int k = 0; k < 3; k++)
+        cell[1 + k] = k >= d ? b[k - d] : 0.0;
+    cell[0] = level;
+}
+
+inline void DepositCell(double* cell, double x) {
+    const int need = NeedLevel(x);
+    if (need > static_cast<int>(cell[0]))
+        Raise(cell, need);
+    const int j = static_cast<int>(cell[0]);
+    const double t0 = Truncate(x, j);
+    const double t1 = Truncate(x, j - 1);
+    const double t2 = Truncate(x, j - 2);
+    cell[1] += t0;
+    cell[2] += t1 - t0;
+    cell[3] += t2 - t1;
+}
+
+inline void MergeCell(const double* from, double* into) {
+    const int jf = static_cast<int>(from[0]);
+    if (jf < 0)
+        return;
+    if (jf > static_cast<int>(into[0]))
+        Raise(into, jf);
+    const int d = static_cast<int>(into[0]) - jf;
+    for (int k = d; k < 3; k++)
+        into[1 + k] += from[1 + k - d];
+}
+
+// The exact bins rounded by one fixed sequence of operations: (s, e) = TwoSum(bin0, bin1), then
+// s + (e + bin2).
+inline double FinishCell(const double* cell) {
+    const double s = cell[1] + cell[2];
+    const double bb = s - cell[1];
+    const double e = (cell[1] - (s - bb)) + (cell[2] - bb);
+    return s + (e + cell[3]);
+}
+
+}  // namespace binned
+}  // namespace synapsor
+#endif  // SYNAPSOR_TRAINING_BINNEDSUM_CELL_
+
+HWY_BEFORE_NAMESPACE();
+namespace synapsor {
+namespace HWY_NAMESPACE {
+
+namespace hn = hwy::HWY_NAMESPACE;
+
+using DF = hn::ScalableTag<double>;
+using DI = hn::RebindToSigned<DF>;
+using DU = hn::RebindToUnsigned<DF>;
+using VF = hn::Vec<DF>;
+using VI = hn::Vec<DI>;
+
+// Bins moved down by d levels per lane (d >= 0): bin k takes bin k - d, or zero.
+HWY_INLINE void ShiftBins(VI d, VF& b0, VF& b1, VF& b2) {
+    const DF df;
+    const DI di;
+    const auto d0 = hn::RebindMask(df, hn::Eq(d, hn::Zero(di)));
+    const auto d1 = hn::RebindMask(df, hn::Eq(d, hn::Set(di, 1)));
+    const auto d2 = hn::RebindMask(df, hn::Eq(d, hn::Set(di, 2)));
+    const VF zero = hn::Zero(df);
+    b2 = hn::IfThenElse(d0, b2, hn::IfThenElse(d1, b1, hn::IfThenElse(d2, b0, zero)));
+    b1 = hn::IfThenElse(d0, b1, hn::IfThenElse(d1, b0, zero));
+    b0 = hn::IfThenElse(d0, b0, zero);
+}
+
+// x's bits with those below 2^(lowest bit exponent + c) cleared, c clamped to 0..63.
+HWY_INLINE VF TruncateBits(hn::Vec<DU> bits, VI c) {
+    const DF df;
+    const DI di;
+    const DU du;
+    c = hn::Min(hn::Max(c, hn::Zero(di)), hn::Set(di, 63));
+    return hn::BitCast(df, hn::And(bits, hn::Set(du, ~std::uint64_t{0}) << hn::BitCast(du, c)));
+}
+
+void DepositImpl(double* cells, const double* x, std::size_t n) {
+    const DF df;
+    const DI di;
+    const DU du;
+    const std::size_t N = hn::Lanes(df);
+    std::size_t i = 0;
+    for (; i + N <= n; i += N) {
+        double* c = cells + i * kBinnedCellDoubles;
+        VF jf, b0, b1, b2;
+        hn::LoadInterleaved4(df, c, jf, b0, b1, b2);
+        const auto bits = hn::BitCast(du, hn::LoadU(df, x + i));
+        const VI e1 = hn::Max(
+            hn::BitCast(di, hn::And(hn::ShiftRight<52>(bits), hn::Set(du, 0x7FF))), hn::Set(di, 1));
+        VI j = hn::ConvertTo(di, jf);
+        const VI need = hn::ShiftRight<5>(hn::Add(e1, hn::Set(di, 51)));
+        if (!hn::AllFalse(di, hn::Gt(need, j))) {
+            const VI raised = hn::Max(j, need);
+            ShiftBins(hn::Sub(raised, j), b0, b1, b2);
+            j = raised;
+            jf = hn::ConvertTo(df, j);
+        }
+        // c0: level J's unit exponent, 32 J - 1074, minus the lowest bit's, E1 - 1075.
+        const VI c0 = hn::Sub(hn::Add(hn::ShiftLeft<5>(j), hn::Set(di, 1)), e1);
+        const VF t0 = TruncateBits(bits, c0);
+        const VF t1 = TruncateBits(bits, hn::Sub(c0, hn::Set(di, kBinWidth)));
+        const VF t2 = TruncateBits(bits, hn::Sub(c0, hn::Set(di, 2 * kBinWidth)));
+        b0 = hn::Add(b0, t0);
+        b1 = hn::Add(b1, hn::Sub(t1, t0));
+        b2 = hn::Add(b2, hn::Sub(t2, t1));
+        hn::StoreInterleaved4(jf, b0, b1, b2, df, c);
+    }
+    for (; i < n; i++)
+        binned::DepositCell(cells + i * kBinnedCellDoubles, x[i]);
+}
+
+// Per lane: the cell of the higher level keeps its bins, the other's move down to that level
+// and are added. An empty cell (level -1, zero bins) adds zeros or takes the other's bins.
+void MergeImpl(const double* from, double* into, std::size_t n) {
+    const DF df;
+    const DI di;
+    const std::size_t N = hn::Lanes(df);
+    std::size_t i = 0;
+    for (; i + N <= n; i += N) {
+        double* c = into + i * kBinnedCellDoubles;
+        VF ja, a0, a1, a2, jb, b0, b1, b2;
+        hn::LoadInterleaved4(df, c, ja, a0, a1, a2);
+        hn::LoadInterleaved4(df, from + i * kBinnedCellDoubles, jb, b0, b1, b2);
+        if (!hn::AllTrue(df, hn::Eq(ja, jb))) {
+            const auto fromHigher = hn::Gt(jb, ja);
+            VF h0 = hn::IfThenElse(fromHigher, b0, a0), l0 = hn::IfThenElse(fromHigher, a0, b0);
+            VF h1 = hn::IfThenElse(fromHigher, b1, a1), l1 = hn::IfThenElse(fromHigher, a1, b1);
+            VF h2 = hn::IfThenElse(fromHigher, b2, a2), l2 = hn::IfThenElse(fromHigher, a2, b2);
+            const VF high = hn::Max(ja, jb);
+            ShiftBins(hn::ConvertTo(di, hn::Sub(high, hn::Min(ja, jb))), l0, l1, l2);
+            ja = high;
+            a0 = h0;
+            a1 = h1;
+            a2 = h2;
+            b0 = l0;
+            b1 = l1;
+            b2 = l2;
+        }
+        hn::StoreInterleaved4(ja, hn::Add(a0, b0), hn::Add(a1, b1), hn::Add(a2, b2), df, c);
+    }
+    for (; i < n; i++)
+        binned::MergeCell(from + i * kBinnedCellDoubles, into + i * kBinnedCellDoubles);
+}
+
+void FinishImpl(const double* cells, double* out, std::size_t n) {
+    const DF df;
+    const std::size_t N = hn::Lanes(df);
+    std::size_t i = 0;
+    for (; i + N <= n; i += N) {
+        VF j, b0, b1, b2;
+        hn::LoadInterleaved4(df, cells + i * kBinnedCellDoubles, j, b0, b1, b2);
+        const VF s = hn::Add(b0, b1);
+        const VF bb = hn::Sub(s, b0);
+        const VF e = hn::Add(hn::Sub(b0, hn::Sub(s, bb)), hn::Sub(b1, bb));
+        hn::StoreU(hn::Add(s, hn::Add(e, b2)), df, out + i);
+    }
+    for (; i < n; i++)
+        out[i] = binned::FinishCell(cells + i * kBinnedCellDoubles);
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace synapsor
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace synapsor {
+
+HWY_EXPORT(DepositImpl);
+HWY_EXPORT(MergeImpl);
+HWY_EXPORT(FinishImpl);
+
+void TBinnedArray::Resize(std::size_t sums) {
+    size = sums;
+    cells.resize(sums * kBinnedCellDoubles);
+    Clear();
+}
+
+void TBinnedArray::Clear() {
+    for (std::size_t i = 0; i < cells.size(); i += kBinnedCellDoubles) {
+        cells[i] = -1.0;
+        cells[i + 1] = cells[i + 2] = cells[i + 3] = 0.0;
+    }
+}
+
+void TBinnedArray::Deposit(const double* x) {
+    HWY_DYNAMIC_DISPATCH(DepositImpl)(cells.data(), x, size);
+}
+
+void TBinnedArray::DepositOne(std::size_t i, double x) {
+    binned::DepositCell(cells.data() + i * kBinnedCellDoubles, x);
+}
+
+void TBinnedArray::Merge(const TBinnedArray& other) {
+    HWY_DYNAMIC_DISPATCH(MergeImpl)(other.cells.data(), cells.data(), size);
+}
+
+void TBinnedArray::Finish(double* out) const {
+    HWY_DYNAMIC_DISPATCH(FinishImpl)(cells.data(), out, size);
+}
+
+double TBinnedArray::Value(std::size_t i) const {
+    return binned::FinishCell(cells.data() + i * kBinnedCellDoubles);
+}
+
+void MergeBinnedCells(const double* from, double* into, std::size_t count) {
+    HWY_DYNAMIC_DISPATCH(MergeImpl)(from, into, count);
+}
+
+}  // namespace synapsor
+#endif  // HWY_ONCE
