@@ -54,13 +54,14 @@ inline int NeedLevel(double x) {
 }
 
 // x truncated toward zero to a multiple of level's unit: the mantissa bits below the unit
-// cleared. The shift is kept below 64; from 53 on only the sign bit is left, a zero of x's sign.
+// cleared. When the unit is above x's leading bit (53 bits or more above its lowest), only the
+// sign bit is kept: a zero of x's sign.
 inline double Truncate(double x, int level) {
     const std::uint64_t bits = Bits(x);
     const int c = kBinWidth * level + 1 - Exponent1(bits);  // unit exponent - lowest bit exponent
     if (c <= 0)
         return x;
-    return FromBits(bits & (~std::uint64_t{0} << std::min(c, 63)));
+    return FromBits(bits & (~std::uint64_t{0} << (c > 52 ? 63 : c)));
 }
 
 // Raises a cell's level to `level` (above its own): the bins move down, those past the third
@@ -122,25 +123,36 @@ using DU = hn::RebindToUnsigned<DF>;
 using VF = hn::Vec<DF>;
 using VI = hn::Vec<DI>;
 
-// Bins moved down by d levels per lane (d >= 0): bin k takes bin k - d, or zero.
-HWY_INLINE void ShiftBins(VI d, VF& b0, VF& b1, VF& b2) {
+// Bins moved down by d levels per lane (d >= 0, a whole number): bin k takes bin k - d, or zero.
+HWY_INLINE void ShiftBins(VF d, VF& b0, VF& b1, VF& b2) {
     const DF df;
-    const DI di;
-    const auto d0 = hn::RebindMask(df, hn::Eq(d, hn::Zero(di)));
-    const auto d1 = hn::RebindMask(df, hn::Eq(d, hn::Set(di, 1)));
-    const auto d2 = hn::RebindMask(df, hn::Eq(d, hn::Set(di, 2)));
+    const auto d0 = hn::Eq(d, hn::Zero(df));
+    const auto d1 = hn::Eq(d, hn::Set(df, 1.0));
+    const auto d2 = hn::Eq(d, hn::Set(df, 2.0));
     const VF zero = hn::Zero(df);
     b2 = hn::IfThenElse(d0, b2, hn::IfThenElse(d1, b1, hn::IfThenElse(d2, b0, zero)));
     b1 = hn::IfThenElse(d0, b1, hn::IfThenElse(d1, b0, zero));
     b0 = hn::IfThenElse(d0, b0, zero);
 }
 
-// x's bits with those below 2^(lowest bit exponent + c) cleared, c clamped to 0..63.
+// 32 J + 1 for levels J held as doubles: J * 32 + 1 lands in the low bits of a double near
+// 1.5 * 2^52, where one unit is 1, and the integer difference of the bit patterns is exact.
+HWY_INLINE VI LevelBase(VF j) {
+    const DF df;
+    const DI di;
+    const VF shifted = hn::Add(hn::Mul(j, hn::Set(df, kBinWidth)), hn::Set(df, 0x1.8p52 + 1));
+    return hn::Sub(hn::BitCast(di, shifted), hn::BitCast(di, hn::Set(df, 0x1.8p52)));
+}
+
+// x's bits with those below 2^(lowest bit exponent + c) cleared, as Truncate: c <= 0 keeps
+// them all, c > 52 only the sign bit. kPositive: c > 0 is known.
+template <bool kPositive>
 HWY_INLINE VF TruncateBits(hn::Vec<DU> bits, VI c) {
     const DF df;
     const DI di;
     const DU du;
-    c = hn::Min(hn::Max(c, hn::Zero(di)), hn::Set(di, 63));
+    const VI low = kPositive ? c : hn::Max(c, hn::Zero(di));
+    c = hn::IfThenElse(hn::Gt(c, hn::Set(di, 52)), hn::Set(di, 63), low);
     return hn::BitCast(df, hn::And(bits, hn::Set(du, ~std::uint64_t{0}) << hn::BitCast(du, c)));
 }
 
@@ -152,28 +164,28 @@ void DepositImpl(double* cells, const double* x, std::size_t n) {
     std::size_t i = 0;
     for (; i + N <= n; i += N) {
         double* c = cells + i * kBinnedCellDoubles;
-        VF jf, b0, b1, b2;
-        hn::LoadInterleaved4(df, c, jf, b0, b1, b2);
+        VF j, b0, b1, b2;
+        hn::LoadInterleaved4(df, c, j, b0, b1, b2);
         const auto bits = hn::BitCast(du, hn::LoadU(df, x + i));
         const VI e1 = hn::Max(
             hn::BitCast(di, hn::And(hn::ShiftRight<52>(bits), hn::Set(du, 0x7FF))), hn::Set(di, 1));
-        VI j = hn::ConvertTo(di, jf);
-        const VI need = hn::ShiftRight<5>(hn::Add(e1, hn::Set(di, 51)));
-        if (!hn::AllFalse(di, hn::Gt(need, j))) {
-            const VI raised = hn::Max(j, need);
+        // c0: level J's unit exponent, 32 J - 1074, minus x's lowest bit's, E1 - 1075. It is
+        // below 21 exactly when x needs a level above J (or the cell is empty).
+        VI c0 = hn::Sub(LevelBase(j), e1);
+        if (!hn::AllFalse(di, hn::Lt(c0, hn::Set(di, 21)))) {
+            const VI need = hn::ShiftRight<5>(hn::Add(e1, hn::Set(di, 51)));
+            const VF raised = hn::Max(j, hn::ConvertTo(df, need));
             ShiftBins(hn::Sub(raised, j), b0, b1, b2);
             j = raised;
-            jf = hn::ConvertTo(df, j);
+            c0 = hn::Sub(LevelBase(j), e1);
         }
-        // c0: level J's unit exponent, 32 J - 1074, minus the lowest bit's, E1 - 1075.
-        const VI c0 = hn::Sub(hn::Add(hn::ShiftLeft<5>(j), hn::Set(di, 1)), e1);
-        const VF t0 = TruncateBits(bits, c0);
-        const VF t1 = TruncateBits(bits, hn::Sub(c0, hn::Set(di, kBinWidth)));
-        const VF t2 = TruncateBits(bits, hn::Sub(c0, hn::Set(di, 2 * kBinWidth)));
+        const VF t0 = TruncateBits<true>(bits, c0);
+        const VF t1 = TruncateBits<false>(bits, hn::Sub(c0, hn::Set(di, kBinWidth)));
+        const VF t2 = TruncateBits<false>(bits, hn::Sub(c0, hn::Set(di, 2 * kBinWidth)));
         b0 = hn::Add(b0, t0);
         b1 = hn::Add(b1, hn::Sub(t1, t0));
         b2 = hn::Add(b2, hn::Sub(t2, t1));
-        hn::StoreInterleaved4(jf, b0, b1, b2, df, c);
+        hn::StoreInterleaved4(j, b0, b1, b2, df, c);
     }
     for (; i < n; i++)
         binned::DepositCell(cells + i * kBinnedCellDoubles, x[i]);
@@ -183,7 +195,6 @@ void DepositImpl(double* cells, const double* x, std::size_t n) {
 // and are added. An empty cell (level -1, zero bins) adds zeros or takes the other's bins.
 void MergeImpl(const double* from, double* into, std::size_t n) {
     const DF df;
-    const DI di;
     const std::size_t N = hn::Lanes(df);
     std::size_t i = 0;
     for (; i + N <= n; i += N) {
@@ -197,7 +208,7 @@ void MergeImpl(const double* from, double* into, std::size_t n) {
             VF h1 = hn::IfThenElse(fromHigher, b1, a1), l1 = hn::IfThenElse(fromHigher, a1, b1);
             VF h2 = hn::IfThenElse(fromHigher, b2, a2), l2 = hn::IfThenElse(fromHigher, a2, b2);
             const VF high = hn::Max(ja, jb);
-            ShiftBins(hn::ConvertTo(di, hn::Sub(high, hn::Min(ja, jb))), l0, l1, l2);
+            ShiftBins(hn::Sub(high, hn::Min(ja, jb)), l0, l1, l2);
             ja = high;
             a0 = h0;
             a1 = h1;
