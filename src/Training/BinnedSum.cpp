@@ -156,6 +156,33 @@ HWY_INLINE VF TruncateBits(hn::Vec<DU> bits, VI c) {
     return hn::BitCast(df, hn::And(bits, hn::Set(du, ~std::uint64_t{0}) << hn::BitCast(du, c)));
 }
 
+// The levels of the N cells whose 4 N doubles are r0..r3: every fourth double.
+HWY_INLINE VF Levels(VF r0, VF r1, VF r2, VF r3) {
+#if HWY_TARGET == HWY_SCALAR
+    (void)r1, (void)r2, (void)r3;
+    return r0;
+#else
+    const DF df;
+    return hn::ConcatEven(df, hn::ConcatEven(df, r3, r2), hn::ConcatEven(df, r1, r0));
+#endif
+}
+
+// The pieces of x at the levels J, J-1, J-2 given c0 (see DepositImpl): the differences of its
+// truncations at their units.
+HWY_INLINE void Pieces(hn::Vec<DU> bits, VI c0, VF& q0, VF& q1, VF& q2) {
+    const DI di;
+    const VF t0 = TruncateBits<true>(bits, c0);
+    const VF t1 = TruncateBits<false>(bits, hn::Sub(c0, hn::Set(di, kBinWidth)));
+    const VF t2 = TruncateBits<false>(bits, hn::Sub(c0, hn::Set(di, 2 * kBinWidth)));
+    q0 = t0;
+    q1 = hn::Sub(t1, t0);
+    q2 = hn::Sub(t2, t1);
+}
+
+// Cells are read as they lie (four vectors of doubles) and only their levels gathered; the
+// pieces of the N values are interleaved with zeros into the same layout and added in place, so
+// the levels gain +0 and the bins their pieces. A vector with a lane to raise (rare once every
+// sum has seen its largest values; every lane after Clear) takes the cells apart instead.
 void DepositImpl(double* cells, const double* x, std::size_t n) {
     const DF df;
     const DI di;
@@ -164,28 +191,40 @@ void DepositImpl(double* cells, const double* x, std::size_t n) {
     std::size_t i = 0;
     for (; i + N <= n; i += N) {
         double* c = cells + i * kBinnedCellDoubles;
-        VF j, b0, b1, b2;
-        hn::LoadInterleaved4(df, c, j, b0, b1, b2);
+        const VF r0 = hn::LoadU(df, c), r1 = hn::LoadU(df, c + N);
+        const VF r2 = hn::LoadU(df, c + 2 * N), r3 = hn::LoadU(df, c + 3 * N);
         const auto bits = hn::BitCast(du, hn::LoadU(df, x + i));
         const VI e1 = hn::Max(
             hn::BitCast(di, hn::And(hn::ShiftRight<52>(bits), hn::Set(du, 0x7FF))), hn::Set(di, 1));
         // c0: level J's unit exponent, 32 J - 1074, minus x's lowest bit's, E1 - 1075. It is
         // below 21 exactly when x needs a level above J (or the cell is empty).
-        VI c0 = hn::Sub(LevelBase(j), e1);
-        if (!hn::AllFalse(di, hn::Lt(c0, hn::Set(di, 21)))) {
+        const VF levels = Levels(r0, r1, r2, r3);
+        const VI c0 = hn::Sub(LevelBase(levels), e1);
+        VF q0, q1, q2;
+        if (HWY_UNLIKELY(!hn::AllFalse(di, hn::Lt(c0, hn::Set(di, 21))))) {
             const VI need = hn::ShiftRight<5>(hn::Add(e1, hn::Set(di, 51)));
+            if (hn::AllTrue(df, hn::Lt(levels, hn::Zero(df)))) {  // every cell empty (zero bins)
+                const VF j = hn::ConvertTo(df, need), zero = hn::Zero(df);
+                Pieces(bits, hn::Sub(LevelBase(j), e1), q0, q1, q2);
+                hn::StoreInterleaved4(j, hn::Add(zero, q0), hn::Add(zero, q1), hn::Add(zero, q2),
+                                      df, c);
+                continue;
+            }
+            VF j, b0, b1, b2;
+            hn::LoadInterleaved4(df, c, j, b0, b1, b2);
             const VF raised = hn::Max(j, hn::ConvertTo(df, need));
             ShiftBins(hn::Sub(raised, j), b0, b1, b2);
-            j = raised;
-            c0 = hn::Sub(LevelBase(j), e1);
+            Pieces(bits, hn::Sub(LevelBase(raised), e1), q0, q1, q2);
+            hn::StoreInterleaved4(raised, hn::Add(b0, q0), hn::Add(b1, q1), hn::Add(b2, q2), df, c);
+            continue;
         }
-        const VF t0 = TruncateBits<true>(bits, c0);
-        const VF t1 = TruncateBits<false>(bits, hn::Sub(c0, hn::Set(di, kBinWidth)));
-        const VF t2 = TruncateBits<false>(bits, hn::Sub(c0, hn::Set(di, 2 * kBinWidth)));
-        b0 = hn::Add(b0, t0);
-        b1 = hn::Add(b1, hn::Sub(t1, t0));
-        b2 = hn::Add(b2, hn::Sub(t2, t1));
-        hn::StoreInterleaved4(j, b0, b1, b2, df, c);
+        Pieces(bits, c0, q0, q1, q2);
+        HWY_ALIGN double pieces[4 * hn::MaxLanes(df)];
+        hn::StoreInterleaved4(hn::Zero(df), q0, q1, q2, df, pieces);
+        hn::StoreU(hn::Add(r0, hn::Load(df, pieces)), df, c);
+        hn::StoreU(hn::Add(r1, hn::Load(df, pieces + N)), df, c + N);
+        hn::StoreU(hn::Add(r2, hn::Load(df, pieces + 2 * N)), df, c + 2 * N);
+        hn::StoreU(hn::Add(r3, hn::Load(df, pieces + 3 * N)), df, c + 3 * N);
     }
     for (; i < n; i++)
         binned::DepositCell(cells + i * kBinnedCellDoubles, x[i]);

@@ -274,7 +274,7 @@ TEST(BinnedSum, VectorPathsEqualCellByCellOnEveryTarget) {
         for (std::size_t n : {1u, 3u, 8u, 17u, 203u}) {
             SCOPED_TRACE(n);
             TBinnedArray vector(n), cellwise(n), sparse(n), even(n), odd(n);
-            for (std::size_t i = 0; i < n; i += 3) {
+            for (std::size_t i = 16; i < n; i += 3) {  // whole vectors of empty cells first
                 const double v = Signed(r, Uniform(r, 0, 1e6));
                 vector.DepositOne(i, v);
                 cellwise.DepositOne(i, v);
@@ -286,13 +286,13 @@ TEST(BinnedSum, VectorPathsEqualCellByCellOnEveryTarget) {
                 for (double& v : x)
                     v = r() % 5 ? Signed(r, std::ldexp(Uniform(r, 1, 2),
                                                        Int(r, -1074, 1000 - 150 * round)))
-                                : 0.0;
+                                : Signed(r, 0.0);
                 vector.Deposit(x.data());
                 (round % 2 ? odd : even).Deposit(x.data());
                 for (std::size_t i = 0; i < n; i++)
                     cellwise.DepositOne(i, x[i]);
+                EXPECT_EQ(CellBits(vector), CellBits(cellwise)) << "deposit " << round;
             }
-            EXPECT_EQ(CellBits(vector), CellBits(cellwise)) << "deposits";
             std::vector<double> values(n);
             for (std::size_t i = 0; i < n; i++)
                 values[i] = cellwise.Value(i);
