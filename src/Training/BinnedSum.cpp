@@ -230,33 +230,46 @@ void DepositImpl(double* cells, const double* x, std::size_t n) {
         binned::DepositCell(cells + i * kBinnedCellDoubles, x[i]);
 }
 
-// Per lane: the cell of the higher level keeps its bins, the other's move down to that level
-// and are added. An empty cell (level -1, zero bins) adds zeros or takes the other's bins.
+// Cells at the same level on both sides (the usual case: sums of terms of like magnitudes) are
+// added as they lie, the levels of `from` masked to zero. Other vectors are taken apart; per
+// lane the cell of the higher level keeps its bins, the other's move down to that level and are
+// added. An empty cell (level -1, zero bins) adds zeros or takes the other's bins.
 void MergeImpl(const double* from, double* into, std::size_t n) {
     const DF df;
+    const DU du;
     const std::size_t N = hn::Lanes(df);
+    using MF = decltype(hn::FirstN(df, 0));
+    MF isLevel[4];  // per vector of a group of N cells, the lanes that hold levels
+    for (std::size_t k = 0; k < 4; k++)
+        isLevel[k] =
+            hn::RebindMask(df, hn::Eq(hn::And(hn::Iota(du, k * N), hn::Set(du, 3)), hn::Zero(du)));
     std::size_t i = 0;
     for (; i + N <= n; i += N) {
         double* c = into + i * kBinnedCellDoubles;
+        const double* f = from + i * kBinnedCellDoubles;
+        VF ra[4], rb[4];
+        for (std::size_t k = 0; k < 4; k++) {
+            ra[k] = hn::LoadU(df, c + k * N);
+            rb[k] = hn::LoadU(df, f + k * N);
+        }
+        if (hn::AllTrue(df, hn::Eq(Levels(ra[0], ra[1], ra[2], ra[3]),
+                                   Levels(rb[0], rb[1], rb[2], rb[3])))) {
+            for (std::size_t k = 0; k < 4; k++)
+                hn::StoreU(hn::Add(ra[k], hn::IfThenZeroElse(isLevel[k], rb[k])), df, c + k * N);
+            continue;
+        }
         VF ja, a0, a1, a2, jb, b0, b1, b2;
         hn::LoadInterleaved4(df, c, ja, a0, a1, a2);
-        hn::LoadInterleaved4(df, from + i * kBinnedCellDoubles, jb, b0, b1, b2);
-        if (!hn::AllTrue(df, hn::Eq(ja, jb))) {
-            const auto fromHigher = hn::Gt(jb, ja);
-            VF h0 = hn::IfThenElse(fromHigher, b0, a0), l0 = hn::IfThenElse(fromHigher, a0, b0);
-            VF h1 = hn::IfThenElse(fromHigher, b1, a1), l1 = hn::IfThenElse(fromHigher, a1, b1);
-            VF h2 = hn::IfThenElse(fromHigher, b2, a2), l2 = hn::IfThenElse(fromHigher, a2, b2);
-            const VF high = hn::Max(ja, jb);
-            ShiftBins(hn::Sub(high, hn::Min(ja, jb)), l0, l1, l2);
-            ja = high;
-            a0 = h0;
-            a1 = h1;
-            a2 = h2;
-            b0 = l0;
-            b1 = l1;
-            b2 = l2;
-        }
-        hn::StoreInterleaved4(ja, hn::Add(a0, b0), hn::Add(a1, b1), hn::Add(a2, b2), df, c);
+        hn::LoadInterleaved4(df, f, jb, b0, b1, b2);
+        const auto fromHigher = hn::Gt(jb, ja);
+        VF l0 = hn::IfThenElse(fromHigher, a0, b0);
+        VF l1 = hn::IfThenElse(fromHigher, a1, b1);
+        VF l2 = hn::IfThenElse(fromHigher, a2, b2);
+        const VF high = hn::Max(ja, jb);
+        ShiftBins(hn::Sub(high, hn::Min(ja, jb)), l0, l1, l2);
+        hn::StoreInterleaved4(high, hn::Add(hn::IfThenElse(fromHigher, b0, a0), l0),
+                              hn::Add(hn::IfThenElse(fromHigher, b1, a1), l1),
+                              hn::Add(hn::IfThenElse(fromHigher, b2, a2), l2), df, c);
     }
     for (; i < n; i++)
         binned::MergeCell(from + i * kBinnedCellDoubles, into + i * kBinnedCellDoubles);
