@@ -188,6 +188,14 @@ void DepositImpl(double* cells, const double* x, std::size_t n) {
     const DI di;
     const DU du;
     const std::size_t N = hn::Lanes(df);
+#if HWY_ARCH_X86 && HWY_TARGET <= HWY_AVX3
+    const __m512i kPairsLo = _mm512_setr_epi64(0, 8, 1, 9, 2, 10, 3, 11);
+    const __m512i kPairsHi = _mm512_setr_epi64(4, 12, 5, 13, 6, 14, 7, 15);
+    const __m512i kCells01 = _mm512_setr_epi64(0, 0, 1, 8, 0, 2, 3, 9);
+    const __m512i kCells23 = _mm512_setr_epi64(0, 4, 5, 10, 0, 6, 7, 11);
+    const __m512i kCells45 = _mm512_setr_epi64(0, 0, 1, 12, 0, 2, 3, 13);
+    const __m512i kCells67 = _mm512_setr_epi64(0, 4, 5, 14, 0, 6, 7, 15);
+#endif
     std::size_t i = 0;
     for (; i + N <= n; i += N) {
         double* c = cells + i * kBinnedCellDoubles;
@@ -219,12 +227,26 @@ void DepositImpl(double* cells, const double* x, std::size_t n) {
             continue;
         }
         Pieces(bits, c0, q0, q1, q2);
+#if HWY_ARCH_X86 && HWY_TARGET <= HWY_AVX3
+        // Two-source permutes: the (q0, q1) pairs of cells 0-3 and of cells 4-7, then two cells'
+        // pairs with their q2 and a zeroed level lane per output vector.
+        const __m512d lo = _mm512_permutex2var_pd(q0.raw, kPairsLo, q1.raw);
+        const __m512d hi = _mm512_permutex2var_pd(q0.raw, kPairsHi, q1.raw);
+        const __mmask8 bins = 0xEE;
+        const VF p0{_mm512_maskz_permutex2var_pd(bins, lo, kCells01, q2.raw)};
+        const VF p1{_mm512_maskz_permutex2var_pd(bins, lo, kCells23, q2.raw)};
+        const VF p2{_mm512_maskz_permutex2var_pd(bins, hi, kCells45, q2.raw)};
+        const VF p3{_mm512_maskz_permutex2var_pd(bins, hi, kCells67, q2.raw)};
+#else
         HWY_ALIGN double pieces[4 * hn::MaxLanes(df)];
         hn::StoreInterleaved4(hn::Zero(df), q0, q1, q2, df, pieces);
-        hn::StoreU(hn::Add(r0, hn::Load(df, pieces)), df, c);
-        hn::StoreU(hn::Add(r1, hn::Load(df, pieces + N)), df, c + N);
-        hn::StoreU(hn::Add(r2, hn::Load(df, pieces + 2 * N)), df, c + 2 * N);
-        hn::StoreU(hn::Add(r3, hn::Load(df, pieces + 3 * N)), df, c + 3 * N);
+        const VF p0 = hn::Load(df, pieces), p1 = hn::Load(df, pieces + N);
+        const VF p2 = hn::Load(df, pieces + 2 * N), p3 = hn::Load(df, pieces + 3 * N);
+#endif
+        hn::StoreU(hn::Add(r0, p0), df, c);
+        hn::StoreU(hn::Add(r1, p1), df, c + N);
+        hn::StoreU(hn::Add(r2, p2), df, c + 2 * N);
+        hn::StoreU(hn::Add(r3, p3), df, c + 3 * N);
     }
     for (; i < n; i++)
         binned::DepositCell(cells + i * kBinnedCellDoubles, x[i]);
