@@ -195,6 +195,8 @@ void DepositImpl(double* cells, const double* x, std::size_t n) {
     const __m512i kCells23 = _mm512_setr_epi64(0, 4, 5, 10, 0, 6, 7, 11);
     const __m512i kCells45 = _mm512_setr_epi64(0, 0, 1, 12, 0, 2, 3, 13);
     const __m512i kCells67 = _mm512_setr_epi64(0, 4, 5, 14, 0, 6, 7, 15);
+    const __m512i kHalvesLo = _mm512_setr_epi64(0, 1, 8, 9, 2, 3, 10, 11);
+    const __m512i kHalvesHi = _mm512_setr_epi64(4, 5, 12, 13, 6, 7, 14, 15);
 #endif
     std::size_t i = 0;
     for (; i + N <= n; i += N) {
@@ -214,8 +216,22 @@ void DepositImpl(double* cells, const double* x, std::size_t n) {
             if (hn::AllTrue(df, hn::Lt(levels, hn::Zero(df)))) {  // every cell empty (zero bins)
                 const VF j = hn::ConvertTo(df, need), zero = hn::Zero(df);
                 Pieces(bits, hn::Sub(LevelBase(j), e1), q0, q1, q2);
-                hn::StoreInterleaved4(j, hn::Add(zero, q0), hn::Add(zero, q1), hn::Add(zero, q2),
-                                      df, c);
+                q0 = hn::Add(zero, q0);  // +0, as the zero bins plus the pieces
+                q1 = hn::Add(zero, q1);
+                q2 = hn::Add(zero, q2);
+#if HWY_ARCH_X86 && HWY_TARGET <= HWY_AVX3
+                // (J, q0) and (q1, q2) pairs of cells 0-3 and 4-7, then two cells per vector.
+                const __m512d jLo = _mm512_permutex2var_pd(j.raw, kPairsLo, q0.raw);
+                const __m512d jHi = _mm512_permutex2var_pd(j.raw, kPairsHi, q0.raw);
+                const __m512d qLo = _mm512_permutex2var_pd(q1.raw, kPairsLo, q2.raw);
+                const __m512d qHi = _mm512_permutex2var_pd(q1.raw, kPairsHi, q2.raw);
+                hn::StoreU(VF{_mm512_permutex2var_pd(jLo, kHalvesLo, qLo)}, df, c);
+                hn::StoreU(VF{_mm512_permutex2var_pd(jLo, kHalvesHi, qLo)}, df, c + N);
+                hn::StoreU(VF{_mm512_permutex2var_pd(jHi, kHalvesLo, qHi)}, df, c + 2 * N);
+                hn::StoreU(VF{_mm512_permutex2var_pd(jHi, kHalvesHi, qHi)}, df, c + 3 * N);
+#else
+                hn::StoreInterleaved4(j, q0, q1, q2, df, c);
+#endif
                 continue;
             }
             VF j, b0, b1, b2;
