@@ -20,8 +20,8 @@
 #include "Common/Exceptions.h"
 #include "DataObject/Data.h"
 #include "KQmessage/KQML.h"
-#include "NeuralNets/Layers.h"
 #include "NeuralNets/BasicNetwork.h"
+#include "NeuralNets/Layers.h"
 #include "Training/BinnedSum.h"
 #include "Training/ParallelPass.h"
 #include "Training/TrainModule.h"
@@ -33,7 +33,7 @@ TEST(PassChunks, PartitionEveryPassIntoChunksOfOneBatchAndOneProcess) {
     struct Case {
         int rows, batchSize, processes;
     };
-    const Case cases[] = {{1, 0, 1},      {4, 0, 3},    {64, 0, 2},  {65, 0, 2},   {2000, 0, 3},
+    const Case cases[] = {{1, 0, 1},      {4, 0, 3},    {128, 0, 2}, {129, 0, 2},  {2000, 0, 3},
                           {2000, 100, 3}, {300, 64, 4}, {300, 7, 2}, {130, 200, 5}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.rows) + " rows, batches of " + std::to_string(c.batchSize) +
