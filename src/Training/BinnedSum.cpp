@@ -373,6 +373,10 @@ double TBinnedArray::Value(std::size_t i) const {
     return binned::FinishCell(cells.data() + i * kBinnedCellDoubles);
 }
 
+void FinishBinnedCells(const double* cells, double* out, std::size_t count) {
+    HWY_DYNAMIC_DISPATCH(FinishImpl)(cells, out, count);
+}
+
 void MergeBinnedCells(const double* from, double* into, std::size_t count) {
     HWY_DYNAMIC_DISPATCH(MergeImpl)(from, into, count);
 }

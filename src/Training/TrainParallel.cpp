@@ -99,16 +99,16 @@ void RunParallelEpoch(TTrainPlan& plan, TParallelRun& run, const TLearnParams& p
             run.pool.Run(static_cast<int>(tasks), [&](int task, int) {
                 const std::size_t from = static_cast<std::size_t>(task) * kCellsPerTask;
                 const std::size_t to = std::min(cells, from + kCellsPerTask);
-                for (std::size_t i = from; i < to; i++)
-                    run.finished[i] = run.sums[0].Value(i);
+                FinishBinnedCells(run.sums[0].Cells() + from * kBinnedCellDoubles,
+                                  run.finished.data() + from, to - from);
             });
         } else {
             run.pool.Run(static_cast<int>(tasks), [&](int task, int) {
                 const std::size_t from = static_cast<std::size_t>(task) * kCellsPerTask;
                 const std::size_t to = std::min(cells, from + kCellsPerTask);
                 MergeThreads(run, from, to);
-                for (std::size_t i = from; i < to; i++)
-                    run.finished[i] = run.sums[0].Value(i);
+                FinishBinnedCells(run.sums[0].Cells() + from * kBinnedCellDoubles,
+                                  run.finished.data() + from, to - from);
             });
         }
         // The batch's gradient replaces the trainable cells of the gradient copy, as a batch
