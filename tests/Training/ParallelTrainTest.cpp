@@ -347,9 +347,13 @@ TEST(ParallelTrain, StaysWithinRoundingOfThePlainPass) {
         TParallelSetup split;
         split.threads = 3;
         const Outcome got = Train(c, split);
+        // The first pass starts from the same weights: only the order of its sums differs. Later
+        // passes start from weights that already differ in their last bits, which training may
+        // magnify a little; a lost or doubled chunk would show at once in either.
         for (int e = 0; e < kEpochs; e++) {
             const double want = expected.errorValues[static_cast<std::size_t>(e)];
-            EXPECT_NEAR(got.errorValues[static_cast<std::size_t>(e)], want, 1e-9 * want)
+            const double tolerance = e == 0 ? 1e-13 : 1e-6;
+            EXPECT_NEAR(got.errorValues[static_cast<std::size_t>(e)], want, tolerance * want)
                 << "epoch " << e + 1;
         }
     }
