@@ -115,12 +115,19 @@ bool WeightsFinite(TBasicNetwork& network) {
     return std::all_of(weights.begin(), weights.end(), [](double w) { return std::isfinite(w); });
 }
 
-// The trainer's epochs on `data`; the empty text, or why the run failed.
-std::string Train(TBasicNetwork& network, Data& data, const TrainSettings& settings) {
+// Train's answer when `abandon` was set before the last epoch.
+const char* const kAbandoned = "abandoned";
+
+// The trainer's epochs on `data`; the empty text, or why the run failed. `abandon`, when given
+// and set, ends the run before its next epoch.
+std::string Train(TBasicNetwork& network, Data& data, const TrainSettings& settings,
+                  const std::atomic<bool>* abandon = nullptr) {
     PrepareForTraining(data, network, settings);
     TBackpropModule trainer(&network);
     const std::unique_ptr<TKQstructure> params = BuildParams(settings);
     for (std::int64_t epoch = 1; epoch <= settings.LngEpochs; ++epoch) {
+        if (abandon != nullptr && abandon->load(std::memory_order_relaxed))
+            return kAbandoned;
         const float error = static_cast<float>(trainer.TrainEpoch(&data, params.get()));
         if (!std::isfinite(error))
             return "diverged in epoch " + std::to_string(epoch);
@@ -334,7 +341,7 @@ std::unique_ptr<TBasicNetwork> StartNetwork(const SweepPlan& plan, int setting,
     return tools.ReadNetwork(in);
 }
 
-SweepResult RunOne(const SweepPlan& plan, const SweepRun& run) {
+SweepResult RunOne(const SweepPlan& plan, const SweepRun& run, const std::atomic<bool>* abandon) {
     const Clock::time_point start = Clock::now();
     SweepResult result;
     result.finished = true;
@@ -345,7 +352,12 @@ SweepResult RunOne(const SweepPlan& plan, const SweepRun& run) {
             StartNetwork(plan, run.setting, plan.setup.seeds[run.seed]);
         std::unique_ptr<Data> train = TrainingRows(plan, run.fold);
         std::unique_ptr<Data> score = ScoringRows(plan, run.fold);
-        result.failure = Train(*network, *train, values);
+        result.failure = Train(*network, *train, values, abandon);
+        if (result.failure == kAbandoned) {
+            result.finished = false;
+            result.failure.clear();
+            return result;
+        }
         if (result.failure.empty()) {
             if (values.MbrNdxFeatures > 0)
                 score->SetInputFeatures(values.MbrNdxFeatures, values.MbrDyaFeatures.data());
@@ -370,16 +382,17 @@ std::unique_ptr<TBasicNetwork> Refit(const SweepPlan& plan, int setting) {
 }
 
 SweepPool::SweepPool(const SweepPlan& plan, int threads, std::function<int()> take,
-                     std::function<void(int run, SweepResult result)> finish) {
+                     std::function<void(int run, SweepResult result)> finish,
+                     const std::atomic<bool>* abandon) {
     WarmUpKernels();
     running = threads;
     for (int t = 0; t < threads; ++t) {
-        pool.emplace_back([this, &plan, take, finish] {
+        pool.emplace_back([this, &plan, take, finish, abandon] {
             for (;;) {
                 const int i = take();
                 if (i < 0)
                     break;
-                finish(i, RunOne(plan, plan.runs[i]));
+                finish(i, RunOne(plan, plan.runs[i], abandon));
             }
             running.fetch_sub(1);
         });

@@ -84,17 +84,21 @@ SweepPlan PrepareSweep(SweepSetup setup);
 
 // The network a setting starts from with the given seed, read from its text in the plan.
 std::unique_ptr<TBasicNetwork> StartNetwork(const SweepPlan& plan, int setting, std::uint64_t seed);
-// Trains one run and scores it. Safe to call from several threads at once.
-SweepResult RunOne(const SweepPlan& plan, const SweepRun& run);
+// Trains one run and scores it. Safe to call from several threads at once. `abandon`, when
+// given and set, ends the run before its next epoch, unfinished.
+SweepResult RunOne(const SweepPlan& plan, const SweepRun& run,
+                   const std::atomic<bool>* abandon = nullptr);
 // Trains with a setting on all training rows from the first seed; returns the trained network.
 std::unique_ptr<TBasicNetwork> Refit(const SweepPlan& plan, int setting);
 
 // Threads that train runs: each takes a run index from `take` (below 0: none left, the thread
 // ends) and hands the run's result to `finish`; both are called on the pool's threads.
+// `abandon` is passed to RunOne.
 class SweepPool {
   public:
     SweepPool(const SweepPlan& plan, int threads, std::function<int()> take,
-              std::function<void(int run, SweepResult result)> finish);
+              std::function<void(int run, SweepResult result)> finish,
+              const std::atomic<bool>* abandon = nullptr);
     ~SweepPool();  // waits for the threads
     SweepPool(const SweepPool&) = delete;
     SweepPool& operator=(const SweepPool&) = delete;

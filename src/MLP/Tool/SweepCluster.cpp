@@ -68,64 +68,67 @@ int RunSweepOnCluster(const SweepOptions& options, std::ostream& console, std::o
     // Signals are held back before MPI starts its threads, which inherit the mask: SIGINT and
     // SIGTERM then wait for the sweep's poll on every process instead of ending it.
     std::optional<SweepSignals> signals(std::in_place);
-    std::string message;  // rank 0's message, printed once MPI has ended
-    int status = kToolSuccess;
-    {
-        TMpiSession session;
-        std::optional<SweepPlan> plan;
-        std::string failure;
-        try {
-            plan.emplace(PrepareSweep(ReadSweepSetup(options.sweepFile)));
-        } catch (...) {
-            failure = DescribeToolFailure();
-        }
-        const TClusterFailure agreed = AgreeOnFailure(failure);
-        if (agreed.failed) {
-            if (session.Rank() == 0) {
-                message = agreed.rank == 0
-                              ? agreed.message
-                              : "rank " + std::to_string(agreed.rank) + ": " + agreed.message;
-            }
-            status = kToolFailure;
-        } else {
-            MpiSweepLink link;
-            // A fault in the exchange itself leaves the others waiting: it ends them all.
-            try {
-                if (session.Rank() == 0) {
-                    SweepStop stop;
-                    const std::function<void(int)> progress =
-                        SweepProgress(static_cast<int>(plan->runs.size()), log);
-                    const std::vector<SweepResult> results =
-                        HandOutRuns(*plan, link, SweepJobs(options), stop, [&](int done) {
-                            const int sig = signals->Poll();
-                            if (sig != 0)
-                                stop.Raise(sig);
-                            progress(done);
-                        });
-                    if (isatty(STDERR_FILENO) == 1)
-                        log << '\n';
-                    signals.reset();
-                    try {
-                        status = WriteSweepOutputs(options, *plan, results, stop.signal.load(),
-                                                   console, log);
-                    } catch (...) {
-                        message = DescribeToolFailure();
-                        status = kToolFailure;
-                    }
-                    EndHandOut(link, status);
-                } else {
-                    status = WorkForRankZero(*plan, link, SweepJobs(options),
-                                             [&] { return signals->Poll(); });
-                }
-            } catch (...) {
-                log << "synapsor-tool: rank " << session.Rank() << ": " << DescribeToolFailure()
-                    << std::endl;
-                TMpiSession::Abort(kToolFailure);
-            }
-        }
+    TMpiSession session;
+    // Rank 0 prints a message before the others may end: a launcher ends the whole job once one
+    // process ends with a failure.
+    auto report = [&log](const std::string& message) {
+        log << "synapsor-tool: " << message << std::endl;
+    };
+    std::optional<SweepPlan> plan;
+    std::string failure;
+    try {
+        plan.emplace(PrepareSweep(ReadSweepSetup(options.sweepFile)));
+    } catch (...) {
+        failure = DescribeToolFailure();
     }
-    if (!message.empty())
-        throw ToolError(message);
+    const TClusterFailure agreed = AgreeOnFailure(failure);
+    if (agreed.failed) {
+        if (session.Rank() == 0) {
+            report(agreed.rank == 0
+                       ? agreed.message
+                       : "rank " + std::to_string(agreed.rank) + ": " + agreed.message);
+        }
+        MPI_Barrier(MPI_COMM_WORLD);
+        return kToolFailure;
+    }
+    int status = kToolSuccess;
+    MpiSweepLink link;
+    // A fault in the exchange itself would leave the others waiting: it ends them all.
+    try {
+        if (session.Rank() == 0) {
+            SweepStop stop;
+            const std::function<void(int)> progress =
+                SweepProgress(static_cast<int>(plan->runs.size()), log);
+            const std::vector<SweepResult> results =
+                HandOutRuns(*plan, link, SweepJobs(options), stop, [&](int done) {
+                    // mpirun kills the processes a second after passing a signal on: the runs
+                    // in flight here end at their next epoch, so the table is written in time.
+                    const int sig = signals->Poll();
+                    if (sig != 0) {
+                        stop.abandon = true;
+                        stop.Raise(sig);
+                    }
+                    progress(done);
+                });
+            if (isatty(STDERR_FILENO) == 1)
+                log << '\n';
+            signals.reset();
+            try {
+                status =
+                    WriteSweepOutputs(options, *plan, results, stop.signal.load(), console, log);
+            } catch (...) {
+                report(DescribeToolFailure());
+                status = kToolFailure;
+            }
+            EndHandOut(link, status);
+        } else {
+            status =
+                WorkForRankZero(*plan, link, SweepJobs(options), [&] { return signals->Poll(); });
+        }
+    } catch (...) {
+        report("rank " + std::to_string(session.Rank()) + ": " + DescribeToolFailure());
+        TMpiSession::Abort(kToolFailure);
+    }
     return status;
 }
 

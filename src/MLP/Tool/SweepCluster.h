@@ -15,7 +15,7 @@ namespace synapsor {
 // True when a launcher started this process: the sweep then runs across the processes.
 bool SweepUnderMpi();
 
-// Returns the exit status as RunSweep does; throws, on rank 0 only, for a message to print.
+// Returns the exit status as RunSweep does; a failure's message is printed here, by rank 0.
 int RunSweepOnCluster(const SweepOptions& options, std::ostream& console, std::ostream& log);
 
 }  // namespace synapsor

@@ -149,7 +149,8 @@ std::vector<SweepResult> HandOutRuns(const SweepPlan& plan, SweepLink& link, int
         [&](int i, SweepResult result) {
             results[i] = std::move(result);
             done.fetch_add(1);
-        });
+        },
+        &stop.abandon);
 
     int ranksDone = 0;
     Clock::time_point lastTick = Clock::now() - std::chrono::seconds(1);
@@ -213,6 +214,7 @@ int WorkForRankZero(const SweepPlan& plan, SweepLink& link, int jobs,
     std::deque<int> waiting;
     bool closed = false;  // no more runs: the threads end once idle
     std::deque<std::pair<int, SweepResult>> finished;
+    std::atomic<bool> abandon{false};
 
     SweepPool pool(
         plan, threads,
@@ -228,7 +230,8 @@ int WorkForRankZero(const SweepPlan& plan, SweepLink& link, int jobs,
         [&](int i, SweepResult result) {
             std::lock_guard<std::mutex> hold(lock);
             finished.emplace_back(i, std::move(result));
-        });
+        },
+        &abandon);
     auto close = [&] {
         std::lock_guard<std::mutex> hold(lock);
         closed = true;
@@ -252,6 +255,7 @@ int WorkForRankZero(const SweepPlan& plan, SweepLink& link, int jobs,
         const int sig = stopping ? 0 : poll();
         if (sig != 0) {
             stopping = true;
+            abandon = true;
             SweepReport report;
             report.signal = sig;
             link.Send(0, kSweepReport, EncodeReport(report));

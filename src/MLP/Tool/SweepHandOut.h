@@ -8,8 +8,8 @@
 // - rank 0 answers every request with a run index, or -1 when every run is handed out or the
 //   sweep is stopping; a rank that gets -1 asks for nothing more;
 // - a rank that catches SIGINT or SIGTERM says so in a report: rank 0 then stops handing out, as
-//   on its own interrupt; runs in flight finish and are reported (a run handed to a stopping rank
-//   goes back unrun);
+//   on its own interrupt; the rank's runs in flight end at their next epoch and go back unrun,
+//   as does a run handed to it after the signal; other ranks' runs in flight finish;
 // - when a rank's threads are all free and it has no request outstanding, it sends its last
 //   report, marked done; rank 0's hand-out ends when its own threads and every rank are done;
 // - after writing the outputs, rank 0 sends every rank the exit status they all end with.
@@ -65,6 +65,7 @@ class SweepLink {
 struct SweepStop {
     std::atomic<bool> stop{false};
     std::atomic<int> signal{0};
+    std::atomic<bool> abandon{false};  // also end this process's runs in flight
     void Raise(int sig) {
         int none = 0;
         signal.compare_exchange_strong(none, sig);
@@ -74,14 +75,16 @@ struct SweepStop {
 
 // Rank 0: trains on `jobs` threads and hands runs to the other ranks until every run is done or
 // `stop` is raised and the runs in flight are back. `tick` is called on this thread about every
-// 200 ms with the runs done so far (it may raise `stop`).
+// 200 ms with the runs done so far (it may raise `stop`, and set `abandon`).
 std::vector<SweepResult> HandOutRuns(const SweepPlan& plan, SweepLink& link, int jobs,
                                      SweepStop& stop, const std::function<void(int done)>& tick);
 // Rank 0, after the outputs: tells every other rank the status to end with.
 void EndHandOut(SweepLink& link, int status);
 
 // Ranks other than 0: trains the runs rank 0 hands out on `jobs` threads; `poll` returns a
-// signal caught (0: none). Returns the status rank 0 sends at the end.
+// signal caught (0: none), which ends the runs in flight before their next epoch: a launcher
+// that passes a signal on kills its processes soon after (mpirun: one second). Returns the
+// status rank 0 sends at the end.
 int WorkForRankZero(const SweepPlan& plan, SweepLink& link, int jobs,
                     const std::function<int()>& poll);
 
