@@ -128,6 +128,11 @@ TEST(SweepMpi, AFaultOnAnyRankEndsAllWithOneMessage) {
     const std::string good = "TrainingFile = r.dat\nFolds = 3\nEpochs = 5\nHidden = 2\n";
     dir.WriteFile("good.sweep", good);
     dir.WriteFile("blind/good.sweep", good);  // without r.dat beside it
+    std::filesystem::create_directory(dir.File("stale"));
+    std::string stale = test::RegressionData();
+    stale[stale.find("[Data]\n") + 7] = '9';  // one row's first input: 0 becomes 9
+    dir.WriteFile("stale/r.dat", stale);
+    dir.WriteFile("stale/good.sweep", good);
     dir.WriteFile("bad.sweep", good + "Lernrate = 0.1\n");
     const std::string tool = SYNAPSOR_TOOL_EXE;
     struct Case {
@@ -140,6 +145,11 @@ TEST(SweepMpi, AFaultOnAnyRankEndsAllWithOneMessage) {
         {{"-np", "2", "--wdir", dir.Path(), tool, "sweep", "good.sweep", ":", "-np", "1", "--wdir",
           dir.File("blind"), tool, "sweep", "good.sweep"},
          "synapsor-tool: rank 2: good.sweep:1:16: Cannot open training file r.dat"},
+        // Rank 1 reads a training file of the same name with another row.
+        {{"-np", "1", "--wdir", dir.Path(), tool, "sweep", "good.sweep", ":", "-np", "2", "--wdir",
+          dir.File("stale"), tool, "sweep", "good.sweep"},
+         "synapsor-tool: rank 1: good.sweep: this process reads other settings or data than rank "
+         "0"},
     };
     AllowMpirun();
     for (const Case& c : cases) {
@@ -151,6 +161,7 @@ TEST(SweepMpi, AFaultOnAnyRankEndsAllWithOneMessage) {
         EXPECT_EQ(ToolLines(r.out), std::vector<std::string>{});
         EXPECT_FALSE(std::filesystem::exists(dir.File("sweep.csv")));
         EXPECT_FALSE(std::filesystem::exists(dir.File("blind/sweep.csv")));
+        EXPECT_FALSE(std::filesystem::exists(dir.File("stale/sweep.csv")));
     }
 }
 

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iomanip>
 #include <iostream>
@@ -326,6 +327,67 @@ SweepPlan PrepareSweep(SweepSetup setup) {
         }
     }
     return plan;
+}
+
+namespace {
+
+// FNV-1a over bytes, numbers taken as their bits in a fixed order.
+class Digest {
+  public:
+    void Bytes(const std::string& text) {
+        Number(text.size());
+        for (char c : text)
+            Byte(static_cast<unsigned char>(c));
+    }
+    void Number(std::uint64_t bits) {
+        for (int b = 0; b < 8; ++b)
+            Byte(static_cast<unsigned char>(bits >> (8 * b)));
+    }
+    void Real(double value) {
+        std::uint64_t bits = 0;
+        std::memcpy(&bits, &value, sizeof bits);
+        Number(bits);
+    }
+    std::uint64_t value = 14695981039346656037ULL;
+
+  private:
+    void Byte(unsigned char b) { value = (value ^ b) * 1099511628211ULL; }
+};
+
+void DigestRows(Digest& digest, const Data* data) {
+    if (data == nullptr) {
+        digest.Number(0);
+        return;
+    }
+    digest.Number(static_cast<std::uint64_t>(data->MbrNdxDataRows));
+    std::vector<double> in(static_cast<std::size_t>(data->MbrNdxInputs) + 1);
+    std::vector<double> out(static_cast<std::size_t>(data->MbrNdxOutputs) + 1);
+    for (int i = 0; i < data->MbrNdxDataRows; ++i) {
+        const int row = HeldRow(*data, i);
+        data->GetInputRow(row, in.data());
+        data->GetOutputRow(row, out.data());
+        for (double v : in)
+            digest.Real(v);
+        for (double v : out)
+            digest.Real(v);
+    }
+}
+
+}  // namespace
+
+std::uint64_t PlanDigest(const SweepPlan& plan) {
+    Digest digest;
+    digest.Number(plan.runs.size());
+    for (const SweepSetting& setting : plan.settings)
+        digest.Bytes(SettingText(plan.setup, setting));
+    digest.Bytes(plan.weightText);
+    for (const auto& [key, text] : plan.startTexts)
+        digest.Bytes(text);
+    for (int fold : plan.folds)
+        digest.Number(static_cast<std::uint64_t>(fold));
+    DigestRows(digest, plan.training.get());
+    DigestRows(digest, plan.validation.get());
+    return digest.value;
 }
 
 std::unique_ptr<TBasicNetwork> StartNetwork(const SweepPlan& plan, int setting,

@@ -82,6 +82,10 @@ struct SweepRow {
 // Reads the data, checks every setting (network, fit) and lists the runs. Throws SweepError.
 SweepPlan PrepareSweep(SweepSetup setup);
 
+// A digest of everything the runs depend on (the settings, starting networks, rows and folds):
+// processes that read the same files get the same digest, on any machine.
+std::uint64_t PlanDigest(const SweepPlan& plan);
+
 // The network a setting starts from with the given seed, read from its text in the plan.
 std::unique_ptr<TBasicNetwork> StartNetwork(const SweepPlan& plan, int setting, std::uint64_t seed);
 // Trains one run and scores it. Safe to call from several threads at once. `abandon`, when

@@ -81,6 +81,16 @@ int RunSweepOnCluster(const SweepOptions& options, std::ostream& console, std::o
     } catch (...) {
         failure = DescribeToolFailure();
     }
+    // Files under one name may differ between machines (stale copies): every rank must run
+    // the very runs rank 0 plans, or the table would mix two sweeps.
+    std::uint64_t digest = plan ? PlanDigest(*plan) : 0;
+    std::uint64_t rankZeroDigest = digest;
+    MPI_Bcast(&rankZeroDigest, 1, MPI_UINT64_T, 0, MPI_COMM_WORLD);
+    if (failure.empty() && digest != rankZeroDigest) {
+        failure = options.sweepFile +
+                  ": this process reads other settings or data than rank 0 from the files the "
+                  "sweep names (every machine must see the same files)";
+    }
     const TClusterFailure agreed = AgreeOnFailure(failure);
     if (agreed.failed) {
         if (session.Rank() == 0) {
