@@ -188,21 +188,9 @@ TEST(SweepCli, AnInterruptWritesTheTableOfTheFinishedRuns) {
                   "Hidden = 4\nSeeds = 1 2 3 4 5 6 7 8 9 10\n");
     for (const int signal : {SIGINT, SIGTERM}) {
         SCOPED_TRACE(signal);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addchdir_np(&actions, dir.Path().c_str());
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, "out.txt", O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        const std::vector<std::string> args = {SYNAPSOR_TOOL_EXE, "sweep", "long.sweep", "-j", "2"};
-        std::vector<char*> argv;
-        for (const std::string& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        pid_t pid = 0;
-        ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
-        posix_spawn_file_actions_destroy(&actions);
+        const pid_t pid = test::StartWithOutput(
+            dir.Path(), {SYNAPSOR_TOOL_EXE, "sweep", "long.sweep", "-j", "2"});
+        ASSERT_NE(pid, 0);
         // The runs have started once the sweep holds the signals back (the mask the kernel
         // shows for the process); a little later some are in flight.
         for (int i = 0; i < 2000 && !test::HoldsSignalsBack(pid); ++i)

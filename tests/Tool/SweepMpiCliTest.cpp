@@ -2,9 +2,7 @@
 // parameter file and the refit network of one process run without MPI; a bad sweep file or data
 // one rank cannot read ends all ranks with one message; an interrupt leaves no rank behind.
 #include <dirent.h>
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 
 #include <chrono>
@@ -199,24 +197,10 @@ TEST(SweepMpi, AnInterruptWritesTheTableAndEndsEveryRank) {
                   "LearningRate = 0.1 0.2 0.3 0.4 0.5 0.6 0.7 0.8 0.9 1\n"
                   "Hidden = 4\nSeeds = 1 2 3 4 5 6 7 8 9 10\n");
     AllowMpirun();
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addchdir_np(&actions, dir.Path().c_str());
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "out.txt", O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    const std::vector<std::string> args = [] {
-        std::vector<std::string> a = RankArgs(3, {"sweep", "long.sweep", "-j", "1"});
-        a.insert(a.begin(), SYNAPSOR_MPIEXEC);
-        return a;
-    }();
-    std::vector<char*> argv;
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
+    std::vector<std::string> args = RankArgs(3, {"sweep", "long.sweep", "-j", "1"});
+    args.insert(args.begin(), SYNAPSOR_MPIEXEC);
+    const pid_t pid = test::StartWithOutput(dir.Path(), args);
+    ASSERT_NE(pid, 0);
     // The runs have started once all three ranks hold the signals back.
     for (int i = 0; i < 2000; ++i) {
         const std::vector<pid_t> ranks = Children(pid);

@@ -2,7 +2,9 @@
 // writes, and whether a process holds the signals back.
 #pragma once
 
+#include <fcntl.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/types.h>
 
 #include <cmath>
@@ -11,8 +13,30 @@
 #include <string>
 #include <vector>
 
+extern char** environ;
+
 namespace synapsor {
 namespace test {
+
+// Starts args[0] with args in `dir`, its standard output to dir/out.txt, no input, standard error
+// dropped; returns its process id, 0 when it could not start.
+inline pid_t StartWithOutput(const std::string& dir, const std::vector<std::string>& args) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "out.txt", O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    std::vector<char*> argv;
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+        pid = 0;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
 
 inline std::string ReadFile(const std::string& file) {
     std::ifstream in(file, std::ios::binary);
