@@ -29,7 +29,8 @@ FUZZ_SECONDS ?= 600
 FUZZ_SEED  ?=
 FUZZ_JOBS  ?= 2
 
-APT_PACKAGES := g++ cmake make libgtest-dev libcli11-dev nlohmann-json3-dev libcsv-dev libhwy-dev groff-base
+APT_PACKAGES := g++ cmake make libgtest-dev libcli11-dev nlohmann-json3-dev libcsv-dev libhwy-dev groff-base \
+  libopenmpi-dev openmpi-bin
 PACKAGE_APT_PACKAGES := dpkg-dev pkg-config
 BENCH_APT_PACKAGES := libbenchmark-dev
 FUZZ_APT_PACKAGES := clang libclang-rt-14-dev cmake make libhwy-dev libcli11-dev nlohmann-json3-dev libcsv-dev
@@ -48,6 +49,8 @@ deps:
 	[ -f /usr/include/csv.h ] || missing="$$missing libcsv-dev"; \
 	command -v groff >/dev/null 2>&1 || missing="$$missing groff-base"; \
 	[ -f /usr/include/hwy/highway.h ] || [ -f /usr/local/include/hwy/highway.h ] || missing="$$missing libhwy-dev"; \
+	ls /usr/lib/*/openmpi/include/mpi.h >/dev/null 2>&1 || missing="$$missing libopenmpi-dev"; \
+	command -v mpirun >/dev/null 2>&1 && command -v mpicxx >/dev/null 2>&1 || missing="$$missing openmpi-bin"; \
 	scripts/install-missing.sh "$$missing" "$(APT_PACKAGES)"
 
 # The build directory starts in release mode without tests; `make test` switches the tests on
