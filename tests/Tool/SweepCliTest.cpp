@@ -89,6 +89,38 @@ TEST(SweepCli, TableEqualsTheTrainersRunsOneByOneWhateverTheThreads) {
     EXPECT_EQ(ReadFile(dir.File("refit.wgt")), refit);
 }
 
+// A setting with Threads trains as Synapsor does with Threads (chunked sums, here of 600 rows in
+// three chunks), which is not what the plain order of the same setting gives.
+TEST(SweepCli, ThreadsSettingsTrainAsTheTrainerDoesWithThreads) {
+    test::TempDir dir;
+    std::ostringstream rows;
+    rows << "[FormatVersion = 1.0]\n[DataSet]\n[Rows = 600]\n[Inputs = 2]\n"
+            "[ExpectedOutputs = 1]\n[Data]\n";
+    for (int i = 0; i < 600; ++i) {
+        const double a = (i % 25) / 24.0, b = (i / 25) / 23.0;
+        rows << a << ' ' << b << ' ' << 0.2 + 0.5 * a * b + 0.1 * std::sin(3.0 * a) << '\n';
+    }
+    rows << "[~Data]\n[~DataSet]\n";
+    dir.WriteFile("r.dat", rows.str());
+    dir.WriteFile("base.par", "TrainingFile = r.dat\nEpochs = 20\nBatch = true\nMomentum = 0.5\n");
+    const std::string sweep =
+        "Parameters = base.par\nValidationFile = r.dat\nLearningRate = 0.3\n"
+        "Hidden = 4\nSeeds = 1\n";
+    dir.WriteFile("threads.sweep", sweep + "Threads = 1 3\n");
+    dir.WriteFile("plain.sweep", sweep);
+    const test::ProgramResult threads =
+        Tool({"sweep", "threads.sweep", "--csv", "t.csv", "--refit", "threads.wgt"}, dir.Path());
+    ASSERT_EQ(threads.status, 0) << threads.err;
+    const auto table = CsvRows(ReadFile(dir.File("t.csv")));
+    ASSERT_EQ(table.size(), 3u);
+    EXPECT_EQ(table[1][2], table[2][2]) << "the thread count changed a score";
+    const std::string refit = ReadFile(dir.File("threads.wgt"));
+    ASSERT_EQ(test::RunSynapsor({"best.par"}, dir.Path()).status, 0);
+    EXPECT_EQ(ReadFile(dir.File("threads.wgt")), refit);
+    ASSERT_EQ(Tool({"sweep", "plain.sweep", "--refit", "plain.wgt"}, dir.Path()).status, 0);
+    EXPECT_NE(ReadFile(dir.File("plain.wgt")), refit);
+}
+
 TEST(SweepCli, FoldsOnIrisScoreAccuracyTheSameOnOneOrThreeThreads) {
     test::TempDir dir;
     std::filesystem::copy_file(std::string(SYNAPSOR_SOURCE_DIR) + "/examples/iris/iris.dat",

@@ -32,6 +32,7 @@
 #include "MLP/Tool/SweepCluster.h"
 #endif
 #include "MLP/Tool/ToolCommands.h"
+#include "Training/ParallelPass.h"
 #include "Training/TrainModule.h"
 
 namespace synapsor {
@@ -125,6 +126,12 @@ std::string Train(TBasicNetwork& network, Data& data, const TrainSettings& setti
                   const std::atomic<bool>* abandon = nullptr) {
     PrepareForTraining(data, network, settings);
     TBackpropModule trainer(&network);
+    // With Threads the run sums its batches in chunks, as Synapsor would: the bits are those of
+    // any thread count, so one thread serves, and the sweep's own -j spreads the runs.
+    if (settings.IsGiven("Threads")) {
+        TParallelSetup oneThread;
+        trainer.SetParallel(oneThread);
+    }
     const std::unique_ptr<TKQstructure> params = BuildParams(settings);
     for (std::int64_t epoch = 1; epoch <= settings.LngEpochs; ++epoch) {
         if (abandon != nullptr && abandon->load(std::memory_order_relaxed))
