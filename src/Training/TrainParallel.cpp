@@ -1,5 +1,7 @@
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
+#include <limits>
 #include <string>
 
 #include "Common/Assert.h"
@@ -120,7 +122,12 @@ void RunParallelEpoch(TTrainPlan& plan, TParallelRun& run, const TLearnParams& p
                 if (pp.masks == nullptr || (pp.masks[i] & FMaskAll) == FMaskAll)
                     pp.g[i] = sum[i];
         }
-        error->AddPatternSum(run.finished[plan.weights], batchPatterns);
+        // A diverged batch: infinities of opposite signs meet in some order, and the sign of the
+        // nan they make could differ with the grouping. Every such sum is the same nan.
+        double errorSum = run.finished[plan.weights];
+        if (!std::isfinite(errorSum))
+            errorSum = std::numeric_limits<double>::quiet_NaN();
+        error->AddPatternSum(errorSum, batchPatterns);
         RunBatchUpdate(plan, lastBatch ? lastParams : params);
     }
     if (lastWorker >= 0)
