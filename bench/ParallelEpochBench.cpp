@@ -1,8 +1,8 @@
 // Times a batch epoch of a 784-256-10 perceptron over 2,000 rows (the size of a digits-like
-// image set) three ways: the plain pass (one thread, the rows summed in order), the same pass cut
-// into chunks with reproducible sums on one thread (what Threads = 1 costs against the plain
-// pass), and on 2 and more threads (what the threads gain). Wall-clock time: the threads' work
-// does not show in the calling thread's CPU time.
+// image set), and of 64-256-10 and 784-1024-10 for the cluster model, three ways: the plain pass
+// (one thread, the rows summed in order), the same pass cut into chunks with reproducible sums on
+// one thread (what Threads = 1 costs against the plain pass), and on 2 and more threads (what the
+// threads gain). Wall-clock time: the threads' work does not show in the calling thread's CPU time.
 #include <benchmark/benchmark.h>
 
 #include <memory>
@@ -36,10 +36,11 @@ std::unique_ptr<Data> MakeRows(int rows, int inputs, int outputs) {
     return data;
 }
 
-// range(0): 0 the plain pass, otherwise the threads of a split pass.
-void BM_BatchEpoch784x256x10(benchmark::State& state) {
+// range(0): 0 the plain pass, otherwise the threads of a split pass; range(1), range(2): the
+// inputs and hidden neurons (10 outputs).
+void BM_BatchEpoch(benchmark::State& state) {
     const int threads = static_cast<int>(state.range(0));
-    const int sizes[3] = {784, 256, 10};
+    const int sizes[3] = {static_cast<int>(state.range(1)), static_cast<int>(state.range(2)), 10};
     TMLPNetwork net(3, sizes, true);
     net.RandomizeWeights(-0.05, 0.05);
     TBackpropModule trainer(&net);
@@ -56,13 +57,21 @@ void BM_BatchEpoch784x256x10(benchmark::State& state) {
     for (auto _ : state)
         benchmark::DoNotOptimize(trainer.TrainEpoch(data.get(), &params));
     state.SetItemsProcessed(state.iterations() * kRows);
+    // Pattern x weight visits per second, the figure the cluster model in doc/Performance.md uses.
+    state.counters["visits"] =
+        benchmark::Counter(static_cast<double>(kRows) * net.GetNumWeights(FMaskExists),
+                           benchmark::Counter::kIsIterationInvariantRate);
 }
 
-BENCHMARK(BM_BatchEpoch784x256x10)
-    ->ArgName("threads")
-    ->Arg(0)
-    ->Arg(1)
-    ->Arg(2)
+BENCHMARK(BM_BatchEpoch)
+    ->ArgNames({"threads", "in", "hidden"})
+    ->Args({0, 784, 256})
+    ->Args({1, 784, 256})
+    ->Args({2, 784, 256})
+    ->Args({0, 64, 256})
+    ->Args({1, 64, 256})
+    ->Args({0, 784, 1024})
+    ->Args({1, 784, 1024})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->MinTime(3.0);

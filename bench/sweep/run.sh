@@ -3,11 +3,20 @@
 # data set the size of the handwritten-digits set (1797 rows of 64 inputs, 10 classes; 1437 to
 # train on, 360 to score on), generated here: each class is a fixed random pattern plus noise.
 # Prints the wall-clock time with -j 1 and -j 2, and the time of the same 36 runs without any
-# epoch (what a run costs besides training). Each timing is the fastest of three.
-# Usage: bench/sweep/run.sh [build-dir] [epochs]   (not part of the tests: it takes a minute)
+# epoch (what a run costs besides training). Each timing is the fastest of three. With "mpi" as
+# the third argument (synapsor-tool built with MPI, mpirun on the path) it times one process
+# against two under mpirun instead, each with -j 1.
+# Usage: bench/sweep/run.sh [build-dir] [epochs] [mpi]   (not part of the tests: it takes minutes)
 set -eu
 build=$(cd "${1:-build}" && pwd)
 epochs=${2:-100}
+mode=${3:-threads}
+if [ "$mode" = mpi ] && ! ldd "$build/synapsor-tool" | grep -q libmpi; then
+    echo "$build/synapsor-tool is built without MPI" >&2
+    exit 1
+fi
+# Open MPI asks for these to run as root and with more processes than cores.
+export OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 cd "$dir"
@@ -40,25 +49,37 @@ setup "$epochs" > digits.sweep
 setup -1 > none.sweep
 now() { date +%s.%N; }
 # On a shared machine the fastest of three is the figure least disturbed by others' work.
-for jobs in 1 2; do
+# sweep N FILE ARGS...: N threads, or with "mpi" N processes of one thread each.
+sweep() {
+    n=$1
+    shift
+    if [ "$mode" = mpi ]; then
+        mpirun -np "$n" "$build/synapsor-tool" sweep "$@" -j 1
+    else
+        "$build/synapsor-tool" sweep "$@" -j "$n"
+    fi
+}
+name=-j
+[ "$mode" = mpi ] && name="-j 1 -np"
+for n in 1 2; do
     best=
     for try in 1 2 3; do
         start=$(now)
-        "$build/synapsor-tool" sweep digits.sweep -j "$jobs" --csv "t$jobs.csv" > "t$jobs.txt"
+        sweep "$n" digits.sweep --csv "t$n.csv" > "t$n.txt"
         end=$(now)
         took=$(echo "$end - $start" | bc)
         if [ -z "$best" ] || [ "$(echo "$took < $best" | bc)" = 1 ]; then best=$took; fi
     done
-    echo "-j $jobs: $best s (fastest of 3)"
-    eval "best$jobs=$best"
+    echo "$name $n: $best s (fastest of 3)"
+    eval "best$n=$best"
 done
-echo "ratio -j 2 / -j 1: $(echo "scale=3; $best2 / $best1" | bc)"
+echo "ratio $name 2 / $name 1: $(echo "scale=3; $best2 / $best1" | bc)"
 cut -d, -f1-9 t1.csv > a.csv
 cut -d, -f1-9 t2.csv > b.csv
 cmp -s a.csv b.csv && echo "tables equal" || echo "tables DIFFER"
 start=$(now)
-"$build/synapsor-tool" sweep none.sweep -j 1 --csv none.csv > /dev/null
+sweep 1 none.sweep --csv none.csv > /dev/null
 end=$(now)
-echo "36 runs without epochs, -j 1: $(echo "$end - $start" | bc) s in all"
+echo "36 runs without epochs, $name 1: $(echo "$end - $start" | bc) s in all"
 awk -F, 'NR > 1 { s += $11 * $7; n += $7 } END { printf "per run besides training: %.2f ms\n", 1000 * s / n }' none.csv
 cat t1.txt

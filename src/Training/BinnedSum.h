@@ -59,4 +59,8 @@ class TBinnedArray {
 // operation with which processes combine their sums.
 void MergeBinnedCells(const double* from, double* into, std::size_t count);
 
+// out[i] = the sum of cell i of `cells`, for i < count, as TBinnedArray::Finish: for finishing a
+// range of an array's cells.
+void FinishBinnedCells(const double* cells, double* out, std::size_t count);
+
 }  // namespace synapsor

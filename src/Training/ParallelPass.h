@@ -15,8 +15,10 @@
 namespace synapsor {
 
 // Patterns per chunk: the unit of work and of summation. Fixed, so that results cannot depend on
-// how many workers there are.
-constexpr int kChunkRows = 64;
+// how many workers there are. Each chunk's sums cost one deposit into the reproducible sums (about
+// 0.8 ns per gradient cell; a row costs about 0.08 ns per cell): 256 rows keep that near 5% of a
+// pass. Smaller batches than two chunks gain nothing from more threads.
+constexpr int kChunkRows = 256;
 
 struct TPassChunk {
     int batch = 0;   // the batch (update) the chunk belongs to, from 0

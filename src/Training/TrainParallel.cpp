@@ -1,5 +1,7 @@
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
+#include <limits>
 #include <string>
 
 #include "Common/Assert.h"
@@ -99,16 +101,16 @@ void RunParallelEpoch(TTrainPlan& plan, TParallelRun& run, const TLearnParams& p
             run.pool.Run(static_cast<int>(tasks), [&](int task, int) {
                 const std::size_t from = static_cast<std::size_t>(task) * kCellsPerTask;
                 const std::size_t to = std::min(cells, from + kCellsPerTask);
-                for (std::size_t i = from; i < to; i++)
-                    run.finished[i] = run.sums[0].Value(i);
+                FinishBinnedCells(run.sums[0].Cells() + from * kBinnedCellDoubles,
+                                  run.finished.data() + from, to - from);
             });
         } else {
             run.pool.Run(static_cast<int>(tasks), [&](int task, int) {
                 const std::size_t from = static_cast<std::size_t>(task) * kCellsPerTask;
                 const std::size_t to = std::min(cells, from + kCellsPerTask);
                 MergeThreads(run, from, to);
-                for (std::size_t i = from; i < to; i++)
-                    run.finished[i] = run.sums[0].Value(i);
+                FinishBinnedCells(run.sums[0].Cells() + from * kBinnedCellDoubles,
+                                  run.finished.data() + from, to - from);
             });
         }
         // The batch's gradient replaces the trainable cells of the gradient copy, as a batch
@@ -120,7 +122,12 @@ void RunParallelEpoch(TTrainPlan& plan, TParallelRun& run, const TLearnParams& p
                 if (pp.masks == nullptr || (pp.masks[i] & FMaskAll) == FMaskAll)
                     pp.g[i] = sum[i];
         }
-        error->AddPatternSum(run.finished[plan.weights], batchPatterns);
+        // A diverged batch: infinities of opposite signs meet in some order, and the sign of the
+        // nan they make could differ with the grouping. Every such sum is the same nan.
+        double errorSum = run.finished[plan.weights];
+        if (!std::isfinite(errorSum))
+            errorSum = std::numeric_limits<double>::quiet_NaN();
+        error->AddPatternSum(errorSum, batchPatterns);
         RunBatchUpdate(plan, lastBatch ? lastParams : params);
     }
     if (lastWorker >= 0)

@@ -5,6 +5,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -17,66 +18,20 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "Tool/SweepTestFiles.h"
 #include "cli/RunProgram.h"
 #include "cli/TempDir.h"
 
 namespace synapsor {
 namespace {
 
+using test::CsvRows;
+using test::ReadFile;
+using test::RegressionData;
+using test::WithoutSeconds;
+
 test::ProgramResult Tool(const std::vector<std::string>& args, const std::string& dir) {
     return test::RunProgram(SYNAPSOR_TOOL_EXE, args, dir);
-}
-
-std::string ReadFile(const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// The fields of each line; a quoted field ("4,2") loses its quotes.
-std::vector<std::vector<std::string>> CsvRows(const std::string& text) {
-    std::vector<std::vector<std::string>> rows;
-    std::istringstream lines(text);
-    std::string line;
-    while (std::getline(lines, line)) {
-        std::vector<std::string> fields(1);
-        bool quoted = false;
-        for (char c : line) {
-            if (c == '"')
-                quoted = !quoted;
-            else if (c == ',' && !quoted)
-                fields.emplace_back();
-            else
-                fields.back() += c;
-        }
-        rows.push_back(fields);
-    }
-    return rows;
-}
-
-// The table without its last column, the seconds, which no two runs share.
-std::string WithoutSeconds(const std::string& csv) {
-    std::string out;
-    for (const auto& row : CsvRows(csv)) {
-        for (std::size_t c = 0; c + 1 < row.size(); ++c)
-            out += row[c] + ',';
-        out += '\n';
-    }
-    return out;
-}
-
-// 24 rows of a smooth function of two inputs: a regression, scored by RMS.
-std::string RegressionData() {
-    std::ostringstream text;
-    text << "[FormatVersion = 1.0]\n[DataSet]\n[Rows = 24]\n[Inputs = 2]\n[ExpectedOutputs = 1]\n"
-            "[Data]\n";
-    for (int i = 0; i < 24; ++i) {
-        const double a = (i % 6) / 5.0, b = (i / 6) / 3.0;
-        text << a << ' ' << b << ' ' << 0.2 + 0.5 * a * b + 0.1 * std::sin(3.0 * a) << '\n';
-    }
-    text << "[~Data]\n[~DataSet]\n";
-    return text.str();
 }
 
 TEST(SweepCli, TableEqualsTheTrainersRunsOneByOneWhateverTheThreads) {
@@ -133,6 +88,41 @@ TEST(SweepCli, TableEqualsTheTrainersRunsOneByOneWhateverTheThreads) {
     const test::ProgramResult again = test::RunSynapsor({"best.par"}, dir.Path());
     ASSERT_EQ(again.status, 0) << again.err;
     EXPECT_EQ(ReadFile(dir.File("refit.wgt")), refit);
+}
+
+// A setting with Threads trains as Synapsor does with Threads (chunked sums, here of 600 rows in
+// three chunks), which is not what the plain order of the same setting gives.
+TEST(SweepCli, ThreadsSettingsTrainAsTheTrainerDoesWithThreads) {
+    test::TempDir dir;
+    std::ostringstream rows;
+    rows << "[FormatVersion = 1.0]\n[DataSet]\n[Rows = 600]\n[Inputs = 2]\n"
+            "[ExpectedOutputs = 1]\n[Data]\n";
+    for (int i = 0; i < 600; ++i) {
+        const double a = (i % 25) / 24.0, b = (i / 25) / 23.0;
+        rows << a << ' ' << b << ' ' << 0.2 + 0.5 * a * b + 0.1 * std::sin(3.0 * a) << '\n';
+    }
+    rows << "[~Data]\n[~DataSet]\n";
+    dir.WriteFile("r.dat", rows.str());
+    dir.WriteFile("base.par", "TrainingFile = r.dat\nEpochs = 20\nBatch = true\nMomentum = 0.5\n");
+    const std::string sweep =
+        "Parameters = base.par\nValidationFile = r.dat\nLearningRate = 0.3\n"
+        "Hidden = 4\nSeeds = 1\n";
+    dir.WriteFile("threads.sweep", sweep + "Threads = 1 3\n");
+    dir.WriteFile("plain.sweep", sweep);
+    const test::ProgramResult threads =
+        Tool({"sweep", "threads.sweep", "--csv", "t.csv", "--refit", "threads.wgt"}, dir.Path());
+    ASSERT_EQ(threads.status, 0) << threads.err;
+    const auto table = CsvRows(ReadFile(dir.File("t.csv")));
+    ASSERT_EQ(table.size(), 3u);
+    const std::size_t rms = static_cast<std::size_t>(
+        std::find(table[0].begin(), table[0].end(), "rms") - table[0].begin());
+    ASSERT_LT(rms, table[0].size());
+    EXPECT_EQ(table[1][rms], table[2][rms]) << "the thread count changed a score";
+    const std::string refit = ReadFile(dir.File("threads.wgt"));
+    ASSERT_EQ(test::RunSynapsor({"best.par"}, dir.Path()).status, 0);
+    EXPECT_EQ(ReadFile(dir.File("threads.wgt")), refit);
+    ASSERT_EQ(Tool({"sweep", "plain.sweep", "--refit", "plain.wgt"}, dir.Path()).status, 0);
+    EXPECT_NE(ReadFile(dir.File("plain.wgt")), refit);
 }
 
 TEST(SweepCli, FoldsOnIrisScoreAccuracyTheSameOnOneOrThreeThreads) {
@@ -223,20 +213,6 @@ TEST(SweepCli, ReadmeQuotesTheIrisTable) {
     EXPECT_EQ(quoted, 20);
 }
 
-// True when the process's blocked-signal mask holds SIGINT and SIGTERM.
-bool HoldsSignalsBack(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("SigBlk:", 0) != 0)
-            continue;
-        const unsigned long long mask = std::stoull(line.substr(7), nullptr, 16);
-        const unsigned long long both = (1ULL << (SIGINT - 1)) | (1ULL << (SIGTERM - 1));
-        return (mask & both) == both;
-    }
-    return false;
-}
-
 // An interrupt stops handing out runs, lets the one in flight finish, writes the table of the
 // finished runs marked incomplete and ends with 128 + the signal.
 TEST(SweepCli, AnInterruptWritesTheTableOfTheFinishedRuns) {
@@ -248,24 +224,12 @@ TEST(SweepCli, AnInterruptWritesTheTableOfTheFinishedRuns) {
                   "Hidden = 4\nSeeds = 1 2 3 4 5 6 7 8 9 10\n");
     for (const int signal : {SIGINT, SIGTERM}) {
         SCOPED_TRACE(signal);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addchdir_np(&actions, dir.Path().c_str());
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, "out.txt", O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        const std::vector<std::string> args = {SYNAPSOR_TOOL_EXE, "sweep", "long.sweep", "-j", "2"};
-        std::vector<char*> argv;
-        for (const std::string& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        pid_t pid = 0;
-        ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
-        posix_spawn_file_actions_destroy(&actions);
+        const pid_t pid = test::StartWithOutput(
+            dir.Path(), {SYNAPSOR_TOOL_EXE, "sweep", "long.sweep", "-j", "2"});
+        ASSERT_NE(pid, 0);
         // The runs have started once the sweep holds the signals back (the mask the kernel
         // shows for the process); a little later some are in flight.
-        for (int i = 0; i < 2000 && !HoldsSignalsBack(pid); ++i)
+        for (int i = 0; i < 2000 && !test::HoldsSignalsBack(pid); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         kill(pid, signal);

@@ -20,8 +20,8 @@
 #include "Common/Exceptions.h"
 #include "DataObject/Data.h"
 #include "KQmessage/KQML.h"
-#include "NeuralNets/Layers.h"
 #include "NeuralNets/BasicNetwork.h"
+#include "NeuralNets/Layers.h"
 #include "Training/BinnedSum.h"
 #include "Training/ParallelPass.h"
 #include "Training/TrainModule.h"
@@ -33,7 +33,7 @@ TEST(PassChunks, PartitionEveryPassIntoChunksOfOneBatchAndOneProcess) {
     struct Case {
         int rows, batchSize, processes;
     };
-    const Case cases[] = {{1, 0, 1},      {4, 0, 3},    {64, 0, 2},  {65, 0, 2},   {2000, 0, 3},
+    const Case cases[] = {{1, 0, 1},      {4, 0, 3},    {128, 0, 2}, {129, 0, 2},  {2000, 0, 3},
                           {2000, 100, 3}, {300, 64, 4}, {300, 7, 2}, {130, 200, 5}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.rows) + " rows, batches of " + std::to_string(c.batchSize) +
@@ -131,14 +131,14 @@ struct Case {
 const Case kCases[] = {
     {"full batch, momentum, quadratic penalty",
      {7, 9, 5, 3},
-     300,
+     700,
      true,
      0,
      "BACKPROP",
      "QUADPENALTY",
      0.6,
      false},
-    {"mini-batches, LWF", {6, 8, 6, 2}, 333, false, 50, "BACKPROP", "LWF", 0.3, false},
+    {"mini-batches, LWF", {6, 8, 6, 2}, 1000, false, 300, "BACKPROP", "LWF", 0.3, false},
     {"mini-batches smaller than a chunk",
      {5, 7, 4, 2},
      150,
@@ -150,7 +150,7 @@ const Case kCases[] = {
      false},
     {"rprop over whole passes, cross-entropy",
      {6, 10, 6, 3},
-     257,
+     600,
      true,
      0,
      "RPROP",
@@ -159,9 +159,9 @@ const Case kCases[] = {
      true},
     {"adam, mini-batches, quadratic penalty",
      {8, 12, 6, 4},
-     400,
+     1300,
      false,
-     96,
+     600,
      "ADAM",
      "QUADPENALTY",
      0.0,
@@ -347,9 +347,13 @@ TEST(ParallelTrain, StaysWithinRoundingOfThePlainPass) {
         TParallelSetup split;
         split.threads = 3;
         const Outcome got = Train(c, split);
+        // The first pass starts from the same weights: only the order of its sums differs. Later
+        // passes start from weights that already differ in their last bits, which training may
+        // magnify a little; a lost or doubled chunk would show at once in either.
         for (int e = 0; e < kEpochs; e++) {
             const double want = expected.errorValues[static_cast<std::size_t>(e)];
-            EXPECT_NEAR(got.errorValues[static_cast<std::size_t>(e)], want, 1e-9 * want)
+            const double tolerance = e == 0 ? 1e-13 : 1e-6;
+            EXPECT_NEAR(got.errorValues[static_cast<std::size_t>(e)], want, tolerance * want)
                 << "epoch " << e + 1;
         }
     }

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iomanip>
 #include <iostream>
@@ -26,7 +27,12 @@
 #include "MLP/Tool/CsvWriter.h"
 #include "MLP/Tool/Evaluate.h"
 #include "MLP/Tool/Recall.h"
+#include "MLP/Tool/SweepHandOut.h"
+#ifdef SYNAPSOR_SWEEP_MPI
+#include "MLP/Tool/SweepCluster.h"
+#endif
 #include "MLP/Tool/ToolCommands.h"
+#include "Training/ParallelPass.h"
 #include "Training/TrainModule.h"
 
 namespace synapsor {
@@ -111,12 +117,25 @@ bool WeightsFinite(TBasicNetwork& network) {
     return std::all_of(weights.begin(), weights.end(), [](double w) { return std::isfinite(w); });
 }
 
-// The trainer's epochs on `data`; the empty text, or why the run failed.
-std::string Train(TBasicNetwork& network, Data& data, const TrainSettings& settings) {
+// Train's answer when `abandon` was set before the last epoch.
+const char* const kAbandoned = "abandoned";
+
+// The trainer's epochs on `data`; the empty text, or why the run failed. `abandon`, when given
+// and set, ends the run before its next epoch.
+std::string Train(TBasicNetwork& network, Data& data, const TrainSettings& settings,
+                  const std::atomic<bool>* abandon = nullptr) {
     PrepareForTraining(data, network, settings);
     TBackpropModule trainer(&network);
+    // With Threads the run sums its batches in chunks, as Synapsor would: the bits are those of
+    // any thread count, so one thread serves, and the sweep's own -j spreads the runs.
+    if (settings.IsGiven("Threads")) {
+        TParallelSetup oneThread;
+        trainer.SetParallel(oneThread);
+    }
     const std::unique_ptr<TKQstructure> params = BuildParams(settings);
     for (std::int64_t epoch = 1; epoch <= settings.LngEpochs; ++epoch) {
+        if (abandon != nullptr && abandon->load(std::memory_order_relaxed))
+            return kAbandoned;
         const float error = static_cast<float>(trainer.TrainEpoch(&data, params.get()));
         if (!std::isfinite(error))
             return "diverged in epoch " + std::to_string(epoch);
@@ -317,6 +336,67 @@ SweepPlan PrepareSweep(SweepSetup setup) {
     return plan;
 }
 
+namespace {
+
+// FNV-1a over bytes, numbers taken as their bits in a fixed order.
+class Digest {
+  public:
+    void Bytes(const std::string& text) {
+        Number(text.size());
+        for (char c : text)
+            Byte(static_cast<unsigned char>(c));
+    }
+    void Number(std::uint64_t bits) {
+        for (int b = 0; b < 8; ++b)
+            Byte(static_cast<unsigned char>(bits >> (8 * b)));
+    }
+    void Real(double value) {
+        std::uint64_t bits = 0;
+        std::memcpy(&bits, &value, sizeof bits);
+        Number(bits);
+    }
+    std::uint64_t value = 14695981039346656037ULL;
+
+  private:
+    void Byte(unsigned char b) { value = (value ^ b) * 1099511628211ULL; }
+};
+
+void DigestRows(Digest& digest, const Data* data) {
+    if (data == nullptr) {
+        digest.Number(0);
+        return;
+    }
+    digest.Number(static_cast<std::uint64_t>(data->MbrNdxDataRows));
+    std::vector<double> in(static_cast<std::size_t>(data->MbrNdxInputs) + 1);
+    std::vector<double> out(static_cast<std::size_t>(data->MbrNdxOutputs) + 1);
+    for (int i = 0; i < data->MbrNdxDataRows; ++i) {
+        const int row = HeldRow(*data, i);
+        data->GetInputRow(row, in.data());
+        data->GetOutputRow(row, out.data());
+        for (double v : in)
+            digest.Real(v);
+        for (double v : out)
+            digest.Real(v);
+    }
+}
+
+}  // namespace
+
+std::uint64_t PlanDigest(const SweepPlan& plan) {
+    Digest digest;
+    digest.Number(plan.runs.size());
+    for (const SweepSetting& setting : plan.settings)
+        digest.Bytes(SettingText(plan.setup, setting));
+    digest.Bytes(plan.weightText);
+    for (const auto& [key, text] : plan.startTexts)
+        digest.Bytes(text);
+    for (int fold : plan.folds)
+        digest.Number(static_cast<std::uint64_t>(fold));
+    DigestRows(digest, plan.training.get());
+    DigestRows(digest, plan.validation.get());
+    return digest.value;
+}
+
 std::unique_ptr<TBasicNetwork> StartNetwork(const SweepPlan& plan, int setting,
                                             std::uint64_t seed) {
     FileTools tools;
@@ -330,7 +410,7 @@ std::unique_ptr<TBasicNetwork> StartNetwork(const SweepPlan& plan, int setting,
     return tools.ReadNetwork(in);
 }
 
-SweepResult RunOne(const SweepPlan& plan, const SweepRun& run) {
+SweepResult RunOne(const SweepPlan& plan, const SweepRun& run, const std::atomic<bool>* abandon) {
     const Clock::time_point start = Clock::now();
     SweepResult result;
     result.finished = true;
@@ -341,7 +421,12 @@ SweepResult RunOne(const SweepPlan& plan, const SweepRun& run) {
             StartNetwork(plan, run.setting, plan.setup.seeds[run.seed]);
         std::unique_ptr<Data> train = TrainingRows(plan, run.fold);
         std::unique_ptr<Data> score = ScoringRows(plan, run.fold);
-        result.failure = Train(*network, *train, values);
+        result.failure = Train(*network, *train, values, abandon);
+        if (result.failure == kAbandoned) {
+            result.finished = false;
+            result.failure.clear();
+            return result;
+        }
         if (result.failure.empty()) {
             if (values.MbrNdxFeatures > 0)
                 score->SetInputFeatures(values.MbrNdxFeatures, values.MbrDyaFeatures.data());
@@ -365,37 +450,86 @@ std::unique_ptr<TBasicNetwork> Refit(const SweepPlan& plan, int setting) {
     return network;
 }
 
+SweepPool::SweepPool(const SweepPlan& plan, int threads, std::function<int()> take,
+                     std::function<void(int run, SweepResult result)> finish,
+                     const std::atomic<bool>* abandon) {
+    WarmUpKernels();
+    running = threads;
+    for (int t = 0; t < threads; ++t) {
+        pool.emplace_back([this, &plan, take, finish, abandon] {
+            for (;;) {
+                const int i = take();
+                if (i < 0)
+                    break;
+                finish(i, RunOne(plan, plan.runs[i], abandon));
+            }
+            running.fetch_sub(1);
+        });
+    }
+}
+
+SweepPool::~SweepPool() {
+    for (std::thread& t : pool)
+        t.join();
+}
+
+SweepSignals::SweepSignals() {
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, &previous);
+}
+
+SweepSignals::~SweepSignals() {
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+}
+
+int SweepSignals::Poll() {
+    timespec none{0, 0};
+    const int sig = sigtimedwait(&signals, nullptr, &none);
+    return sig > 0 ? sig : 0;
+}
+
+std::function<void(int done)> SweepProgress(int total, std::ostream& log) {
+    const bool terminal = isatty(STDERR_FILENO) == 1;
+    const Clock::time_point start = Clock::now();
+    return [terminal, start, total, &log](int done) {
+        if (!terminal)
+            return;
+        const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+        std::string left = "?";
+        if (done > 0)
+            left = Seconds(elapsed / done * (total - done));
+        log << "\rsweep: " << done << '/' << total << " runs, " << Seconds(elapsed)
+            << " elapsed, about " << left << " left   " << std::flush;
+    };
+}
+
 std::vector<SweepResult> RunAll(const SweepPlan& plan, int jobs, const std::atomic<bool>& stop,
                                 const std::function<void(int done)>& tick) {
     const int total = static_cast<int>(plan.runs.size());
     std::vector<SweepResult> results(static_cast<std::size_t>(total));
-    WarmUpKernels();
     std::atomic<int> next{0};
     std::atomic<int> done{0};
     // Each thread takes the next run not yet taken; results go to the run's own slot, so the
     // order they finish in does not matter.
-    auto work = [&] {
-        for (;;) {
+    SweepPool pool(
+        plan, std::max(1, std::min(jobs, total)),
+        [&]() -> int {
             if (stop.load())
-                return;
+                return -1;
             const int i = next.fetch_add(1);
-            if (i >= total)
-                return;
-            results[i] = RunOne(plan, plan.runs[i]);
+            return i < total ? i : -1;
+        },
+        [&](int i, SweepResult result) {
+            results[i] = std::move(result);
             done.fetch_add(1);
-        }
-    };
-    const int threads = std::max(1, std::min(jobs, total));
-    std::vector<std::thread> pool;
-    for (int t = 0; t < threads; ++t)
-        pool.emplace_back(work);
-    while (done.load() < total && !(stop.load() && done.load() >= std::min(next.load(), total))) {
+        });
+    while (!pool.Finished()) {
         if (tick)
             tick(done.load());
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
-    for (std::thread& t : pool)
-        t.join();
     return results;
 }
 
@@ -529,46 +663,39 @@ std::string BestParameterText(const SweepPlan& plan, int setting, const std::str
     return text;
 }
 
+int SweepJobs(const SweepOptions& options) {
+    if (options.jobs > 0)
+        return options.jobs;
+    return std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+}
+
 int RunSweep(const SweepOptions& options, std::ostream& console, std::ostream& log) {
     const SweepPlan plan = PrepareSweep(ReadSweepSetup(options.sweepFile));
     const int total = static_cast<int>(plan.runs.size());
-    int jobs = options.jobs;
-    if (jobs <= 0)
-        jobs = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+    std::vector<SweepResult> results;
+    SweepStop stop;
+    {
+        // SIGINT and SIGTERM wait while the runs go on (the threads inherit the mask); the tick
+        // takes them and asks the pool to stop handing out runs.
+        SweepSignals signals;
+        const std::function<void(int)> progress = SweepProgress(total, log);
+        auto tick = [&](int done) {
+            const int sig = signals.Poll();
+            if (sig != 0)
+                stop.Raise(sig);
+            progress(done);
+        };
+        results = RunAll(plan, SweepJobs(options), stop.stop, tick);
+        tick(total);
+        if (isatty(STDERR_FILENO) == 1)
+            log << '\n';
+    }
+    return WriteSweepOutputs(options, plan, results, stop.signal.load(), console, log);
+}
 
-    // SIGINT and SIGTERM wait while the runs go on (the threads inherit the mask); a watcher
-    // takes them and asks the pool to stop handing out runs.
-    sigset_t signals, previous;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals, &previous);
-    std::atomic<bool> stop{false};
-    std::atomic<int> caught{0};
-    const bool terminal = isatty(STDERR_FILENO) == 1;
-    const Clock::time_point start = Clock::now();
-    auto tick = [&](int done) {
-        timespec none{0, 0};
-        const int sig = sigtimedwait(&signals, nullptr, &none);
-        if (sig > 0 && caught.load() == 0) {
-            caught = sig;
-            stop = true;
-        }
-        if (!terminal)
-            return;
-        const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-        std::string left = "?";
-        if (done > 0)
-            left = Seconds(elapsed / done * (total - done));
-        log << "\rsweep: " << done << '/' << total << " runs, " << Seconds(elapsed)
-            << " elapsed, about " << left << " left   " << std::flush;
-    };
-    std::vector<SweepResult> results = RunAll(plan, jobs, stop, tick);
-    tick(total);
-    if (terminal)
-        log << '\n';
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-
+int WriteSweepOutputs(const SweepOptions& options, const SweepPlan& plan,
+                      const std::vector<SweepResult>& results, int signal, std::ostream& console,
+                      std::ostream& log) {
     for (std::size_t i = 0; i < results.size(); ++i) {
         if (!results[i].failure.empty()) {
             log << "synapsor-tool: sweep: run " << i + 1 << " (setting " << plan.runs[i].setting + 1
@@ -593,7 +720,7 @@ int RunSweep(const SweepOptions& options, std::ostream& console, std::ostream& l
                 [&](std::ostream& out) { WriteSweepCsv(out, plan, rows); });
     std::unique_ptr<TBasicNetwork> refit;
     FileTools tools;
-    if (haveBest && caught.load() == 0) {
+    if (haveBest && signal == 0) {
         std::string startFile;
         if (plan.setup.MakesNetworks()) {
             const std::string& b = options.bestFile;
@@ -635,7 +762,7 @@ int RunSweep(const SweepOptions& options, std::ostream& console, std::ostream& l
     });
     outputs.Commit();
     console.flush();
-    return caught.load() == 0 ? 0 : 128 + caught.load();
+    return signal == 0 ? 0 : 128 + signal;
 }
 
 void AddSweepCommand(CLI::App& app) {
@@ -654,7 +781,14 @@ void AddSweepCommand(CLI::App& app) {
     cmd->add_option("--refit", options->refitFile,
                     "Train the best setting on all training rows and write the network here");
     cmd->callback([options] {
+#ifdef SYNAPSOR_SWEEP_MPI
+        // Started by mpirun or srun: the runs go across the processes; otherwise MPI is not
+        // touched at all.
+        const int status = SweepUnderMpi() ? RunSweepOnCluster(*options, std::cout, std::cerr)
+                                           : RunSweep(*options, std::cout, std::cerr);
+#else
         const int status = RunSweep(*options, std::cout, std::cerr);
+#endif
         if (status != 0) {
             std::cout.flush();
             std::exit(status);

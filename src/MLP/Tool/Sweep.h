@@ -7,6 +7,8 @@
 // before the first run starts.
 #pragma once
 
+#include <signal.h>
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -14,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "DataObject/Data.h"
@@ -79,12 +82,55 @@ struct SweepRow {
 // Reads the data, checks every setting (network, fit) and lists the runs. Throws SweepError.
 SweepPlan PrepareSweep(SweepSetup setup);
 
+// A digest of everything the runs depend on (the settings, starting networks, rows and folds):
+// processes that read the same files get the same digest, on any machine.
+std::uint64_t PlanDigest(const SweepPlan& plan);
+
 // The network a setting starts from with the given seed, read from its text in the plan.
 std::unique_ptr<TBasicNetwork> StartNetwork(const SweepPlan& plan, int setting, std::uint64_t seed);
-// Trains one run and scores it. Safe to call from several threads at once.
-SweepResult RunOne(const SweepPlan& plan, const SweepRun& run);
+// Trains one run and scores it. Safe to call from several threads at once. `abandon`, when
+// given and set, ends the run before its next epoch, unfinished.
+SweepResult RunOne(const SweepPlan& plan, const SweepRun& run,
+                   const std::atomic<bool>* abandon = nullptr);
 // Trains with a setting on all training rows from the first seed; returns the trained network.
 std::unique_ptr<TBasicNetwork> Refit(const SweepPlan& plan, int setting);
+
+// Threads that train runs: each takes a run index from `take` (below 0: none left, the thread
+// ends) and hands the run's result to `finish`; both are called on the pool's threads.
+// `abandon` is passed to RunOne.
+class SweepPool {
+  public:
+    SweepPool(const SweepPlan& plan, int threads, std::function<int()> take,
+              std::function<void(int run, SweepResult result)> finish,
+              const std::atomic<bool>* abandon = nullptr);
+    ~SweepPool();  // waits for the threads
+    SweepPool(const SweepPool&) = delete;
+    SweepPool& operator=(const SweepPool&) = delete;
+    bool Finished() const { return running.load() == 0; }
+
+  private:
+    std::atomic<int> running{0};
+    std::vector<std::thread> pool;
+};
+
+// Holds SIGINT and SIGTERM back while it lives, in this thread and the threads started meanwhile,
+// so that the sweep takes them when it polls instead of being ended by them.
+class SweepSignals {
+  public:
+    SweepSignals();
+    ~SweepSignals();
+    SweepSignals(const SweepSignals&) = delete;
+    SweepSignals& operator=(const SweepSignals&) = delete;
+    // The signal that has arrived, 0 when none has; returns at once.
+    int Poll();
+
+  private:
+    sigset_t signals;
+    sigset_t previous;
+};
+
+// The progress line on `log` when it is a terminal ("sweep: 12/180 runs, ..."), counted from now.
+std::function<void(int done)> SweepProgress(int total, std::ostream& log);
 
 // Runs every run on `jobs` threads. `stop` set stops handing out runs; `tick` is called on the
 // calling thread about five times a second with the runs done so far.
@@ -100,6 +146,16 @@ void WriteSweepTable(std::ostream& out, const SweepPlan& plan, const std::vector
 // The parameter text that trains the setting as the sweep did, on all training rows.
 std::string BestParameterText(const SweepPlan& plan, int setting, const std::string& startFile,
                               const std::string& destination);
+
+// The threads per process: the option, or one per core.
+int SweepJobs(const SweepOptions& options);
+
+// Reports the failed runs on `log` and writes the table, the best setting's files and the refit
+// network. `signal` is the one that stopped the runs (0: none). Returns the exit status: 0, or
+// 128 + the signal (the table is then marked incomplete).
+int WriteSweepOutputs(const SweepOptions& options, const SweepPlan& plan,
+                      const std::vector<SweepResult>& results, int signal, std::ostream& console,
+                      std::ostream& log);
 
 // Returns the exit status: 0, or 128 + the signal when interrupted (the table is then written,
 // marked incomplete).
