@@ -142,9 +142,9 @@ TEST(MpiRun, EveryProcessCountPrintsAndWritesWhatThreadsDo) {
 }
 
 TEST(MpiRun, AFailureOnAnyProcessIsReportedOnceAsSynapsorReportsIt) {
-    // iris.dat holds 150 rows. In batches of 64 rows, chunk g (rows 64g to 64g + 63) is process
-    // g % N's: rows 64 to 127 are process 1's and rows 128 on process 2's with 3 processes, process
-    // 0's with 2.
+    // iris.dat holds 150 rows. In batches of 64 rows (each within one chunk), batch g is process
+    // g % N's: rows 64 to 127 are process 1's and rows 128 on process 2's with 3 processes,
+    // process 0's with 2.
     struct Case {
         const char* what;
         const char* from;  // text of iris.dat replaced ...
