@@ -1,6 +1,6 @@
-# Top-level entry points. `make` builds the programs (build/Synapsor, build/synapsor-tool) in
-# release mode and no tests; `make test` builds and runs every test in the same build directory,
-# so switching between the two rebuilds nothing; `make install PREFIX=/usr/local` (DESTDIR
+# Top-level entry points. `make` builds the programs (build/Synapsor, build/synapsor-tool and,
+# with Open MPI, build/synapsor-mpi) in release mode and no tests; `make test` builds and runs
+# every test in the same build directory, so switching between the two rebuilds nothing; `make install PREFIX=/usr/local` (DESTDIR
 # honoured) installs programs, library, headers, CMake and pkg-config files, man pages and docs;
 # `make package` builds the Debian package synapsor_<version>_<arch>.deb in $(BUILD);
 # `make test-asan` runs the tests under AddressSanitizer + UndefinedBehaviorSanitizer,

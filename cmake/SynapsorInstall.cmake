@@ -11,6 +11,9 @@ install(TARGETS Synapsor RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(TARGET synapsor-tool)
     install(TARGETS synapsor-tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
+if(TARGET synapsor-mpi)
+    install(TARGETS synapsor-mpi RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
 
 install(TARGETS synapsor EXPORT SynapsorTargets
     ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}

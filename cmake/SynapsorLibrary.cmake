@@ -4,8 +4,8 @@
 # output libraries (the tool's) are not part of it: an embedding program needs only the model,
 # the file formats and the helpers both drivers share.
 #
-# Defines: synapsor (alias Synapsor::synapsor), programs (builds Synapsor and, when it exists,
-# synapsor-tool), and the lists SYNAPSOR_LIBRARY_MODULES (module targets inside the library) and
+# Defines: synapsor (alias Synapsor::synapsor), programs (builds Synapsor and, when they exist,
+# synapsor-tool and synapsor-mpi), and the lists SYNAPSOR_LIBRARY_MODULES (module targets inside the library) and
 # SYNAPSOR_EXTERNAL_LINKS (libraries outside the project that those modules link).
 
 set(SYNAPSOR_LIBRARY_MODULES)
@@ -64,4 +64,7 @@ add_custom_target(programs)
 add_dependencies(programs Synapsor)
 if(TARGET synapsor-tool)
     add_dependencies(programs synapsor-tool)
+endif()
+if(TARGET synapsor-mpi)
+    add_dependencies(programs synapsor-mpi)
 endif()

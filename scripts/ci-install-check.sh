@@ -30,6 +30,8 @@ version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 [ -n "$version" ] || fail "no project version in $build/CMakeCache.txt"
 with_tool=0
 [ -x "$build/synapsor-tool" ] && with_tool=1
+with_mpi=0
+[ -x "$build/synapsor-mpi" ] && with_mpi=1
 
 step "make install PREFIX=$work/prefix"
 prefix=$work/prefix
@@ -48,6 +50,10 @@ done
 if [ "$with_tool" = 1 ]; then
     need_file "$prefix/bin/synapsor-tool"
     need_file "$prefix/share/man/man1/synapsor-tool.1.gz"
+fi
+if [ "$with_mpi" = 1 ]; then
+    need_file "$prefix/bin/synapsor-mpi"
+    need_file "$prefix/share/man/man1/synapsor-mpi.1.gz"
 fi
 grep -q "SYNAPSOR_VERSION_STRING \"$version\"" "$prefix/include/synapsor/Common/Version.h" ||
     fail "installed Version.h does not hold $version"
@@ -192,6 +198,11 @@ for f in ./usr/bin/Synapsor ./usr/lib/libsynapsor.a ./usr/lib/pkgconfig/synapsor
 done
 if [ "$with_tool" = 1 ]; then
     for f in ./usr/bin/synapsor-tool ./usr/share/man/man1/synapsor-tool.1.gz; do
+        grep -qx -- "$f" <<<"$contents" || fail "the package lacks $f"
+    done
+fi
+if [ "$with_mpi" = 1 ]; then
+    for f in ./usr/bin/synapsor-mpi ./usr/share/man/man1/synapsor-mpi.1.gz; do
         grep -qx -- "$f" <<<"$contents" || fail "the package lacks $f"
     done
 fi

@@ -95,9 +95,11 @@ std::unique_ptr<Data> NewDataSet(std::int32_t rows, std::int32_t inputs, std::in
     return data;
 }
 
-// Reads count rows of the Data block into the data sets that exist.
+// Reads count rows of the Data block into the data sets that exist; with keep, only the rows at
+// those positions (ascending, from 0) are stored, the others are read and dropped.
 void ReadRows(FileTools& tools, std::istream& in, const std::string& dataName, const Layout& layout,
-              std::int32_t count, Data* first, Data* second) {
+              std::int32_t count, Data* first, Data* second,
+              const std::vector<int>* keep = nullptr) {
     // Without rows the column counts are not bounded by the file: allocate nothing for them.
     if (count == 0 || (first == nullptr && second == nullptr))
         return;
@@ -113,11 +115,25 @@ void ReadRows(FileTools& tools, std::istream& in, const std::string& dataName, c
             v = tools.ExpectNumberToken(st, in);
         }
     };
+    std::size_t nextKept = 0;
     for (std::int32_t i = 0; i < count; ++i) {
         readValues(inputs);
         readValues(expected);
         readValues(generated);
         readValues(errors);
+        bool kept = true;
+        if (keep != nullptr) {
+            kept = nextKept < keep->size() && (*keep)[nextKept] == i;
+            nextKept += kept;
+        }
+        if (!kept) {
+            // The label lists are read all the same: they are part of the row's text.
+            if (layout.labelsFirst && first != nullptr)
+                tools.ReadLabelList(in);
+            if (layout.labelsSecond && second != nullptr)
+                tools.ReadLabelList(in);
+            continue;
+        }
         if (first != nullptr) {
             if (layout.labelsFirst) {
                 const TLabelList labels = tools.ReadLabelList(in);
@@ -216,6 +232,21 @@ std::int32_t FileTools::ReadDataSetFile(const char* file, std::unique_ptr<Data>&
                                         std::unique_ptr<Data>& second,
                                         std::unique_ptr<TKQstructure> error) {
     error.reset();
+    return ReadDataSetRows(file, {}, first, second, nullptr);
+}
+
+std::int32_t FileTools::LoadDataSetRows(const char* file, const TRowSelector& select,
+                                        std::unique_ptr<Data>& out, std::int32_t* fileRows) {
+    std::unique_ptr<Data> second;
+    const std::int32_t err = ReadDataSetRows(file, select, out, second, fileRows);
+    if (err != SUCCESS)
+        return err;
+    return second != nullptr ? FORMAT_ERROR : SUCCESS;
+}
+
+std::int32_t FileTools::ReadDataSetRows(const char* file, const TRowSelector& select,
+                                        std::unique_ptr<Data>& first, std::unique_ptr<Data>& second,
+                                        std::int32_t* fileRows) {
     // Read through a buffer the value reader may scan in place, in large blocks.
     std::vector<char> block(ReadBufferSize(file));
     TScanFileBuf fileBuffer;
@@ -245,17 +276,34 @@ std::int32_t FileTools::ReadDataSetFile(const char* file, std::unique_ptr<Data>&
             CheckRowsFit(in, layout, layout.rows,
                          "[Rows] in header exceeds the values in the file");
         }
+        if (fileRows != nullptr)
+            *fileRows = layout.rows;
+        // Without a selection every row is kept and the file is read to its end. With one, only
+        // the selected rows take memory, and reading stops after the last of them unless that
+        // is the file's last row: the rows after it are another reader's business.
+        std::vector<int> keep;
+        std::int32_t read = layout.rows;
+        if (select) {
+            keep = select(layout.rows);
+            SYN_ASSERT(std::is_sorted(keep.begin(), keep.end()) &&
+                       (keep.empty() || (keep.front() >= 0 && keep.back() < layout.rows)));
+            read = keep.empty() ? 0 : keep.back() + 1;
+        }
+        const std::int32_t held = select ? static_cast<std::int32_t>(keep.size()) : layout.rows;
         if (layout.HasFirst()) {
-            first = NewDataSet(layout.rows, layout.inputs, layout.expected, layout.labelsFirst);
+            first = NewDataSet(held, layout.inputs, layout.expected, layout.labelsFirst);
         }
         if (layout.HasSecond()) {
-            second = NewDataSet(layout.rows, layout.generated, layout.errors, layout.labelsSecond);
+            second = NewDataSet(held, layout.generated, layout.errors, layout.labelsSecond);
         }
-        ReadRows(*this, in, dataName, layout, layout.rows, first.get(), second.get());
+        ReadRows(*this, in, dataName, layout, read, first.get(), second.get(),
+                 select ? &keep : nullptr);
 
-        ExpectEndTag(ReadStatement(dataName, in), in);
-        ExpectEndTag(ReadStatement(dataSetName, in), in);
-        ExpectEndTag(ReadStatement({}, in), in);
+        if (read == layout.rows) {
+            ExpectEndTag(ReadStatement(dataName, in), in);
+            ExpectEndTag(ReadStatement(dataSetName, in), in);
+            ExpectEndTag(ReadStatement({}, in), in);
+        }
     } catch (Error& e) {
         Locate(e);
         e.file = file;

@@ -11,11 +11,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <iosfwd>
 #include <memory>
 #include <streambuf>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "Common/Exceptions.h"
 
@@ -163,6 +165,18 @@ class FileTools {
     std::int32_t ReadDataSetFile(const char* file, std::unique_ptr<Data>& first,
                                  std::unique_ptr<Data>& second,
                                  std::unique_ptr<TKQstructure> error = nullptr);
+    // Which rows of a data set file to keep, told the row count of the file's header: positions
+    // from 0 in file order, ascending, each below that count.
+    using TRowSelector = std::function<std::vector<int>(std::int32_t rows)>;
+    // As LoadDataSet and ReadDataSetFile, keeping only the rows `select` names (all when it is
+    // empty), in file order: the data sets hold that many rows and no more. Reading stops after
+    // the last selected row unless it is the file's last, so a fault further on is not seen.
+    // fileRows, when given, receives the header's row count once the header is read.
+    std::int32_t LoadDataSetRows(const char* file, const TRowSelector& select,
+                                 std::unique_ptr<Data>& out, std::int32_t* fileRows = nullptr);
+    std::int32_t ReadDataSetRows(const char* file, const TRowSelector& select,
+                                 std::unique_ptr<Data>& first, std::unique_ptr<Data>& second,
+                                 std::int32_t* fileRows = nullptr);
     // Reads the header statements after the DataSet tag. last receives the statement that ended
     // the header. Counts given as "Labels" are -1; rows stays -1 when no Rows statement is read.
     std::int32_t ReadDataSetHeader(std::istream& in, std::int32_t& inputs,

@@ -12,6 +12,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace synapsor {
 namespace {
@@ -476,6 +477,64 @@ TEST_F(FilerTest, ChunksResumeAtTheReturnedOffset) {
     EXPECT_THROW(tools.LoadDataSetChunk(path.c_str(), offset, 100000, first), FileTools::Error);
     EXPECT_EQ(tools.LoadDataSetChunk("/nonexistent/x", offset, 1, first),
               FileTools::FILE_OPEN_FAILED);
+}
+
+TEST_F(FilerTest, SelectedRowsAreKeptInFileOrderAndNoOthers) {
+    // Five rows (labels on both data sets) and a fault after the third: a selection that ends
+    // before the fault reads without it, one that reaches it or the end tag fails.
+    const std::string fault = "13 0.4 [c=3]";
+    const std::string text =
+        "[DataSet][Rows = 5][Inputs = 1][ExpectedOutputs = labels][GeneratedOutputs = labels]"
+        "[Error = 1][Data]\n"
+        "10 0.1 [a] [x]\n11 0.2 [b] []\n12 0.3 [] [y]\n" +
+        fault + " [z]\n14 0.5 [d] [w]\n[~Data][~DataSet]\n";
+    struct Case {
+        std::vector<int> keep;
+        bool readsTheFault;
+    };
+    const Case cases[] = {
+        {{0, 1, 2, 3, 4}, false}, {{}, false},     {{4}, false},
+        {{1, 3}, false},          {{0, 2}, false}, {{2}, false},
+    };
+    for (const bool broken : {false, true}) {
+        WriteText(broken ? std::string(text).replace(text.find(fault), fault.size(), "13 x [c=3]")
+                         : text);
+        for (const Case& c : cases) {
+            SCOPED_TRACE(::testing::PrintToString(c.keep) + (broken ? " broken" : ""));
+            std::int32_t rows = -1;
+            const FileTools::TRowSelector select = [&](std::int32_t n) {
+                rows = n;
+                return c.keep;
+            };
+            const bool fails = broken && !c.keep.empty() && c.keep.back() >= 3;
+            if (fails) {
+                EXPECT_THROW(tools.ReadDataSetRows(path.c_str(), select, first, second),
+                             FileTools::Error);
+                continue;
+            }
+            ASSERT_EQ(tools.ReadDataSetRows(path.c_str(), select, first, second),
+                      FileTools::SUCCESS);
+            EXPECT_EQ(rows, 5);
+            ASSERT_NE(first, nullptr);
+            ASSERT_NE(second, nullptr);
+            ASSERT_EQ(first->MbrNdxRows, static_cast<int>(c.keep.size()));
+            ASSERT_EQ(first->MbrNdxDataRows, static_cast<int>(c.keep.size()));
+            ASSERT_EQ(second->MbrNdxDataRows, static_cast<int>(c.keep.size()));
+            for (std::size_t i = 0; i < c.keep.size(); ++i) {
+                const int row = static_cast<int>(i);
+                EXPECT_EQ(In(*first, row, 0), 10.0 + c.keep[i]);
+                const double errors[] = {0.1, 0.2, 0.3, 0.4, 0.5};
+                EXPECT_EQ(Out(*second, row, 0), errors[c.keep[i]]);
+                const char* names[] = {"a", "b", "", "c", "d"};
+                const TLabelList& labels = Labels(*first, row);
+                EXPECT_EQ(labels.labels.empty() ? "" : labels.labels.at(0).name, names[c.keep[i]]);
+            }
+        }
+    }
+    // No selection: every row, and the fault is found as ReadDataSetFile finds it.
+    std::int32_t rows = -1;
+    EXPECT_THROW(tools.ReadDataSetRows(path.c_str(), {}, first, second, &rows), FileTools::Error);
+    EXPECT_EQ(rows, 5);
 }
 
 TEST_F(FilerTest, ProbeAnswers) {

@@ -3,6 +3,7 @@
 #include <mpi.h>
 
 #include <cstdlib>
+#include <limits>
 #include <stdexcept>
 #include <vector>
 
@@ -37,17 +38,26 @@ TMpiSession::~TMpiSession() {
 }
 
 void TMpiSession::Abort(int status) {
+    int initialized = 0;
+    int finalized = 0;
+    MPI_Initialized(&initialized);
+    MPI_Finalized(&finalized);
+    if (!initialized || finalized)
+        return;
     MPI_Abort(MPI_COMM_WORLD, status);
-    std::_Exit(status);  // MPI_Abort does not return; this only satisfies [[noreturn]]
 }
 
-TClusterFailure AgreeOnFailure(const std::string& message) {
+TClusterFailure AgreeOnFailure(bool failed, const std::string& message, std::int64_t order) {
     int rank = 0;
     int size = 1;
     MPI_Comm_rank(MPI_COMM_WORLD, &rank);
     MPI_Comm_size(MPI_COMM_WORLD, &size);
-    // The lowest rank that failed, or size when none did.
-    int mine = message.empty() ? size : rank;
+    // The least order of a failure, then the lowest rank that failed with it; size when none did.
+    constexpr std::int64_t kNone = std::numeric_limits<std::int64_t>::max();
+    const std::int64_t myOrder = failed ? order : kNone;
+    std::int64_t firstOrder = kNone;
+    MPI_Allreduce(&myOrder, &firstOrder, 1, MPI_INT64_T, MPI_MIN, MPI_COMM_WORLD);
+    const int mine = failed && myOrder == firstOrder ? rank : size;
     int first = size;
     MPI_Allreduce(&mine, &first, 1, MPI_INT, MPI_MIN, MPI_COMM_WORLD);
 
@@ -76,6 +86,14 @@ TClusterFailure AgreeOnFailure(const std::string& message) {
         result.message.assign(text.begin(), text.end());
     }
     return result;
+}
+
+TClusterFailure AgreeOnFailure(const std::string& message) {
+    return AgreeOnFailure(!message.empty(), message);
+}
+
+void MinAcrossProcesses(double* values, int count) {
+    MPI_Allreduce(MPI_IN_PLACE, values, count, MPI_DOUBLE, MPI_MIN, MPI_COMM_WORLD);
 }
 
 }  // namespace synapsor

@@ -8,6 +8,7 @@
 // fault on any process stops all of them with one message.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace synapsor {
@@ -30,7 +31,7 @@ class TMpiSession {
 
     // Ends every process of the job at once with `status`: for a fault in the middle of a
     // collective step, where the other processes would otherwise wait for ever.
-    [[noreturn]] static void Abort(int status);
+    static void Abort(int status);
 
   private:
     int rank = 0;
@@ -39,13 +40,18 @@ class TMpiSession {
 
 struct TClusterFailure {
     bool failed = false;  // some process failed the step
-    int rank = -1;        // the lowest-ranked process that failed; -1 when none did
+    int rank = -1;        // the process whose failure comes first; -1 when none failed
     std::string message;  // its message, on process 0 only (empty elsewhere)
 };
 
-// Collective over all processes: each passes its own message for the step, empty when it did
-// not fail. Every process learns whether any failed and which first; process 0 receives that
-// process's message.
+// Collective over all processes: each says whether it failed the step, with its message and
+// where its failure comes (`order`: lower comes first; the lower rank on a tie). Every process
+// learns whether any failed and which one comes first; process 0 receives that one's message.
+TClusterFailure AgreeOnFailure(bool failed, const std::string& message, std::int64_t order = 0);
+// The same with the message alone: empty when this process did not fail; the order is the rank.
 TClusterFailure AgreeOnFailure(const std::string& message);
+
+// Collective: values[i] becomes the least of values[i] over all processes.
+void MinAcrossProcesses(double* values, int count);
 
 }  // namespace synapsor

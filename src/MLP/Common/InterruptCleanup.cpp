@@ -53,11 +53,13 @@ extern "C" void OnInterrupt(int signal) {
         received = signal;
         return;
     }
-    WritePending();
+    // The files go first: the output may block (a full pipe whose reader is ending too, as an
+    // MPI launcher ending its job is) until a SIGKILL comes, and the files must be gone by then.
     for (int i = 0; i < kCleanupPlaces; ++i) {
         if (armed[i])
             unlink(cleanupPaths[i]);
     }
+    WritePending();
     _exit(128 + signal);
 }
 

@@ -1,10 +1,11 @@
 // An interrupted program (SIGINT, SIGTERM) must not leave a half-written temporary file beside a
 // destination, nor lose output it has already produced. The temporary files being written (a
 // few at a time) are registered here, and so is at most one buffer of pending standard output
-// (PendingOutput). The handler that InstallInterruptCleanup sets writes the pending output,
-// removes the registered files and ends the program with status 128 + the signal number; it
-// only calls write, unlink and _exit, which are safe in a handler. Without the handler
-// installed, registering has no effect.
+// (PendingOutput). The handler that InstallInterruptCleanup sets removes the registered files,
+// then writes the pending output (which may block) and ends the program with status 128 + the
+// signal number; it only calls unlink, write and _exit, which are safe in a handler. Calling
+// InstallInterruptCleanup again puts the handler back (after a library replaced it). Without
+// the handler installed, registering has no effect.
 //
 // InstallInterruptCleanup also ignores SIGXFSZ: a write beyond the file size limit then fails
 // with EFBIG, which the writer reports and cleans up after, instead of the program dying with a

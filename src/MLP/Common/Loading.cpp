@@ -120,9 +120,29 @@ std::unique_ptr<Data> LoadDataSet(FileTools& tools, const std::string& name, Dat
     return data;
 }
 
+std::unique_ptr<Data> LoadDataSetRows(FileTools& tools, const std::string& name, DataSetRole role,
+                                      const FileTools::TRowSelector& select,
+                                      std::int32_t& fileRows) {
+    std::unique_ptr<Data> data;
+    fileRows = 0;
+    const std::int32_t code = IsDirectory(name)
+                                  ? FileTools::FILE_OPEN_FAILED
+                                  : tools.LoadDataSetRows(name.c_str(), select, data, &fileRows);
+    const bool training = role == DataSetRole::Training;
+    if (code == FileTools::FILE_OPEN_FAILED)
+        throw OpenError(
+            (training ? "Cannot open training file " : "Cannot open data set file ") + name, name);
+    if (data == nullptr) {
+        throw FileTools::Error(FileLabel(role) + " " + name +
+                               (training ? " holds no inputs or expected outputs to train on"
+                                         : " holds no inputs or expected outputs"));
+    }
+    return data;
+}
+
 void CheckFit(const Data& data, const TBasicNetwork& network, const FitCheck& check) {
     const std::string file = FileLabel(check.role) + " " + check.dataFile;
-    if (data.MbrNdxDataRows <= 0)
+    if ((check.fileRows >= 0 ? check.fileRows : data.MbrNdxDataRows) <= 0)
         FailFit(file + " holds no rows");
     const int delivered = check.selectedFeatures > 0 ? check.selectedFeatures : data.MbrNdxInputs;
     const int inputs = network.GetLayer(network.GetInLayer())->numNodes;
@@ -161,7 +181,10 @@ void CheckTrainable(TBasicNetwork& network, const std::string& networkFile) {
     }
 }
 
-std::string FindNonFinite(const Data& data, const std::string& name, DataSetRole role) {
+std::string FindNonFinite(const Data& data, const std::string& name, DataSetRole role,
+                          const std::vector<int>* fileRows, int* badRow) {
+    if (badRow != nullptr)
+        *badRow = -1;
     std::vector<double> values(static_cast<std::size_t>(data.MbrNdxInputs + data.MbrNdxOutputs));
     for (int i = 0; i < data.MbrNdxDataRows; ++i) {
         // Rows in file order: the oldest slot first.
@@ -170,7 +193,10 @@ std::string FindNonFinite(const Data& data, const std::string& name, DataSetRole
         data.GetOutputRow(slot, values.data() + data.MbrNdxInputs);
         for (std::size_t c = 0; c < values.size(); ++c) {
             if (!std::isfinite(values[c])) {
-                return FileLabel(role) + " " + name + ", row " + std::to_string(i + 1) +
+                const int row = fileRows != nullptr ? (*fileRows)[static_cast<std::size_t>(i)] : i;
+                if (badRow != nullptr)
+                    *badRow = row;
+                return FileLabel(role) + " " + name + ", row " + std::to_string(row + 1) +
                        ", column " + std::to_string(c + 1) + ": " + NumberText(values[c]) +
                        " is not a finite number";
             }
@@ -197,21 +223,33 @@ std::string RangeText(const TOutputRange& range) {
 
 std::string FindUnreachableTargets(const Data& data, const TBasicNetwork& network,
                                    const TrainSettings& settings) {
+    return UnreachableTargetsMessage(FindTargetRange(data), network, settings);
+}
+
+TargetRange FindTargetRange(const Data& data) {
+    TargetRange targets;
+    targets.low = std::numeric_limits<double>::infinity();
+    targets.high = -targets.low;
+    std::vector<double> values(static_cast<std::size_t>(data.MbrNdxOutputs));
+    for (int i = 0; i < data.MbrNdxDataRows && !values.empty(); ++i) {
+        data.GetOutputRow((data.GetFirst() + i) % data.MbrNdxRows, values.data());
+        for (const double v : values) {
+            targets.low = std::min(targets.low, v);
+            targets.high = std::max(targets.high, v);
+        }
+    }
+    return targets;
+}
+
+std::string UnreachableTargetsMessage(const TargetRange& targets, const TBasicNetwork& network,
+                                      const TrainSettings& settings) {
     TBasicLayer* out = network.GetLayer(network.GetOutLayer());
     const ActFunction fn = out->GetActFunction();
     TOutputRange range{};
-    if (data.MbrNdxOutputs == 0 || data.MbrNdxDataRows == 0 || !GetOutputRange(fn, range))
+    if (targets.low > targets.high || !GetOutputRange(fn, range))
         return std::string();
-    std::vector<double> values(static_cast<std::size_t>(data.MbrNdxOutputs));
-    double low = std::numeric_limits<double>::infinity();
-    double high = -low;
-    for (int i = 0; i < data.MbrNdxDataRows; ++i) {
-        data.GetOutputRow((data.GetFirst() + i) % data.MbrNdxRows, values.data());
-        for (const double v : values) {
-            low = std::min(low, v);
-            high = std::max(high, v);
-        }
-    }
+    const double low = targets.low;
+    const double high = targets.high;
     if (low >= range.low && high <= range.high)
         return std::string();
     return "Training file " + settings.TrainingFile + " holds expected outputs from " + Plain(low) +
@@ -220,7 +258,8 @@ std::string FindUnreachableTargets(const Data& data, const TBasicNetwork& networ
            ": scale the expected outputs into that range or use a linear output layer";
 }
 
-void PrepareForTraining(Data& data, TBasicNetwork& network, const TrainSettings& settings) {
+void PrepareForTraining(Data& data, TBasicNetwork& network, const TrainSettings& settings,
+                        int fileRows) {
     if (settings.MbrNdxFeatures != 0) {
         SYN_ASSERT(settings.MbrDyaFeatures.size() ==
                    static_cast<std::size_t>(settings.MbrNdxFeatures));
@@ -230,6 +269,7 @@ void PrepareForTraining(Data& data, TBasicNetwork& network, const TrainSettings&
     fit.dataFile = settings.TrainingFile;
     fit.networkFile = settings.WeightFile;
     fit.selectedFeatures = settings.MbrNdxFeatures;
+    fit.fileRows = fileRows;
     CheckFit(data, network, fit);
     CheckTrainable(network, settings.WeightFile);
 }

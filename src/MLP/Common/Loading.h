@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "DataObject/Data.h"
 #include "FileHandler/ParseTools.h"
@@ -26,12 +27,21 @@ std::unique_ptr<TBasicNetwork> LoadNetwork(FileTools& tools, const std::string& 
 
 // The first data set of the file; a second data set (generated outputs and errors) is ignored.
 std::unique_ptr<Data> LoadDataSet(FileTools& tools, const std::string& name, DataSetRole role);
+// The same with only the rows `select` names (FileTools::LoadDataSetRows); fileRows receives the
+// row count of the file's header. A selection of no rows gives an empty data set, not an error.
+std::unique_ptr<Data> LoadDataSetRows(FileTools& tools, const std::string& name, DataSetRole role,
+                                      const FileTools::TRowSelector& select,
+                                      std::int32_t& fileRows);
 
 // The first input or expected output of the data set that is not a finite number, as the
 // message "Training file NAME, row R, column C: VALUE is not a finite number" ("Data set file"
 // for the Input role); empty when every value is finite. Rows count from 1 in file order, columns
 // from 1 over the row as the file gives it: the inputs, then the expected outputs.
-std::string FindNonFinite(const Data& data, const std::string& name, DataSetRole role);
+// fileRows, when given, holds each held row's position in the file (from 0): the message then
+// names that row.
+// badRow, when given, receives the row the message names, from 0 (-1 when none).
+std::string FindNonFinite(const Data& data, const std::string& name, DataSetRole role,
+                          const std::vector<int>* fileRows = nullptr, int* badRow = nullptr);
 
 // The expected outputs of a data set that the output layer's function cannot produce, as one
 // message naming the files, the lowest and highest expected output and the function's range;
@@ -41,12 +51,24 @@ std::string FindNonFinite(const Data& data, const std::string& name, DataSetRole
 std::string FindUnreachableTargets(const Data& data, const TBasicNetwork& network,
                                    const TrainSettings& settings);
 
+// The lowest and highest expected output of a data set (low > high when it holds none), and the
+// message FindUnreachableTargets gives for that range: so that processes each holding some of
+// the rows can combine their ranges first.
+struct TargetRange {
+    double low = 0.0;
+    double high = 0.0;
+};
+TargetRange FindTargetRange(const Data& data);
+std::string UnreachableTargetsMessage(const TargetRange& targets, const TBasicNetwork& network,
+                                      const TrainSettings& settings);
+
 struct FitCheck {
     DataSetRole role = DataSetRole::Training;
     std::string dataFile;
     std::string networkFile;
     int selectedFeatures = 0;     // number of selected input columns; 0 = all
     bool outputsRequired = true;  // false: a data set without expected outputs fits too
+    int fileRows = -1;            // the file's rows when the data set holds a share; -1: its own
 };
 
 // Every condition under which the network could not take the data set's rows: no rows, inputs
@@ -59,6 +81,8 @@ void CheckTrainable(TBasicNetwork& network, const std::string& networkFile);
 
 // What the training run does with a loaded network and data set before the first epoch: installs
 // the settings' feature selection, then CheckFit and CheckTrainable.
-void PrepareForTraining(Data& data, TBasicNetwork& network, const TrainSettings& settings);
+// fileRows as in FitCheck.
+void PrepareForTraining(Data& data, TBasicNetwork& network, const TrainSettings& settings,
+                        int fileRows = -1);
 
 }  // namespace synapsor

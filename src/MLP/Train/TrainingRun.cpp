@@ -11,6 +11,7 @@
 #include <iostream>
 #include <locale>
 #include <memory>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <string>
@@ -37,10 +38,73 @@ namespace synapsor {
 namespace {
 
 // A run that stops with one message on standard error: data that cannot be trained on, or
-// training that diverged.
+// training that diverged. order as in TRunFailure.
 struct RunStopped {
     std::string message;
+    std::int64_t order = 0;
 };
+
+// A failure every process of a shared run has agreed on; the lead reports it.
+struct AgreedFailure {
+    TRunFailure first;
+};
+
+// Formats the exception being handled as RunTraining reports it; an exception of another type
+// is rethrown. A fault found while reading the files comes before one found in a row's values.
+TRunFailure DescribeFailure() {
+    std::ostringstream out;
+    std::ostringstream err;
+    out.imbue(std::locale::classic());
+    err.imbue(std::locale::classic());
+    TRunFailure failure;
+    try {
+        throw;
+    } catch (const FileTools::Error& e) {
+        ReportFileError(out, e);
+        ReportFileErrorPlace(err, e);
+    } catch (const TException& e) {
+        ReportException(err, e);
+    } catch (const RunStopped& e) {
+        err << e.message << std::endl;
+        failure.order = e.order;
+    }
+    failure.out = out.str();
+    failure.err = err.str();
+    return failure;
+}
+
+// Where a failure of the preparation comes in a run alone, for TRunFailure::order: faults in
+// reading the files first (every process reading a row sees the same first fault), then a value
+// that is not finite (by its row), then the checks of what was read (the same on every process).
+constexpr std::int64_t kReadingOrder = 0;
+constexpr std::int64_t kCheckingOrder = std::int64_t{1} << 40;
+
+// Runs one step of the run's preparation. A run alone lets its failures go to RunTraining; the
+// processes of a shared run all finish the step, then agree whether any failed. The step sets
+// `order` as it goes: a failure other than RunStopped takes the order it had then.
+template <typename Step>
+void Agreed(const TRunContext& context, Step&& step) {
+    std::int64_t order = kReadingOrder;
+    if (context.peers == nullptr) {
+        step(order);
+        return;
+    }
+    bool failed = false;
+    TRunFailure mine;
+    try {
+        step(order);
+    } catch (const RunStopped&) {
+        mine = DescribeFailure();
+        failed = true;
+    } catch (...) {
+        mine = DescribeFailure();
+        mine.order = order;
+        failed = true;
+    }
+    AgreedFailure agreed;
+    if (context.peers->AgreeOnFailure(failed ? &mine : nullptr, agreed.first))
+        throw agreed;
+}
 
 std::string Number(float value) {
     std::ostringstream text;
@@ -159,46 +223,81 @@ std::int32_t DrawSeed() {
 }
 
 // Returns the exit status: 0, or 128 + the signal when an interrupt ended the run early.
-int Train(const TrainSettings& settings, const TrainingWarning& warn) {
+int Train(const TrainSettings& settings, const TrainingWarning& warn, const TRunContext& context) {
     FileTools networkTools;
     FileTools dataTools;
-    std::unique_ptr<TBasicNetwork> network = LoadNetwork(networkTools, settings.WeightFile);
-    std::unique_ptr<Data> data =
-        LoadDataSet(dataTools, settings.TrainingFile, DataSetRole::Training);
-    // One nan or inf among the values makes every error and weight after it nan.
-    const std::string nonFinite =
-        FindNonFinite(*data, settings.TrainingFile, DataSetRole::Training);
-    if (!nonFinite.empty())
-        throw RunStopped{nonFinite};
-    PrepareForTraining(*data, *network, settings);
-    if (warn) {
+    std::unique_ptr<TBasicNetwork> network;
+    std::unique_ptr<Data> data;
+    std::int32_t fileRows = -1;
+    std::vector<int> kept;
+    Agreed(context, [&](std::int64_t& order) {
+        network = LoadNetwork(networkTools, settings.WeightFile);
+        if (context.rows) {
+            const auto select = [&](std::int32_t rows) { return kept = context.rows(rows); };
+            data = LoadDataSetRows(dataTools, settings.TrainingFile, DataSetRole::Training, select,
+                                   fileRows);
+        } else {
+            data = LoadDataSet(dataTools, settings.TrainingFile, DataSetRole::Training);
+        }
+        // One nan or inf among the values makes every error and weight after it nan.
+        int badRow = -1;
+        const std::string nonFinite =
+            FindNonFinite(*data, settings.TrainingFile, DataSetRole::Training,
+                          context.rows ? &kept : nullptr, &badRow);
+        if (!nonFinite.empty())
+            throw RunStopped{nonFinite, 1 + static_cast<std::int64_t>(badRow)};
+        order = kCheckingOrder;
+        PrepareForTraining(*data, *network, settings, fileRows);
+    });
+    if (context.peers != nullptr) {
+        const std::string targets = UnreachableTargetsMessage(
+            context.peers->CombineTargetRange(FindTargetRange(*data)), *network, settings);
+        if (!targets.empty() && warn && context.lead)
+            warn("TrainingFile", targets);
+    } else if (warn) {
         const std::string targets = FindUnreachableTargets(*data, *network, settings);
         if (!targets.empty())
             warn("TrainingFile", targets);
     }
     FileTools validationTools;
     std::unique_ptr<Validation> validation;
-    if (!settings.ValidationFile.empty()) {
-        std::unique_ptr<Data> rows =
-            LoadDataSet(validationTools, settings.ValidationFile, DataSetRole::Input);
-        const std::string bad = FindNonFinite(*rows, settings.ValidationFile, DataSetRole::Input);
-        if (!bad.empty())
-            throw RunStopped{bad};
-        PrepareForTraining(*rows, *network, settings);
-        validation = std::make_unique<Validation>(std::move(rows), *network);
+    std::optional<PendingFile> destination;
+    std::unique_ptr<TBackpropModule> trainer;
+    std::unique_ptr<TKQstructure> params;
+    Agreed(context, [&](std::int64_t&) {
+        if (!settings.ValidationFile.empty()) {
+            std::unique_ptr<Data> rows =
+                LoadDataSet(validationTools, settings.ValidationFile, DataSetRole::Input);
+            const std::string bad =
+                FindNonFinite(*rows, settings.ValidationFile, DataSetRole::Input);
+            if (!bad.empty())
+                throw RunStopped{bad};
+            PrepareForTraining(*rows, *network, settings);
+            validation = std::make_unique<Validation>(std::move(rows), *network);
+        }
+        // The destination is claimed before the first epoch, so that one which cannot be
+        // written costs no training time; the file is removed again on every way out but
+        // success. Only the lead writes it.
+        if (context.lead) {
+            destination.emplace("network file", settings.DestinationFile);
+            if (!context.holdDestination)
+                destination.reset();
+        }
+        trainer = std::make_unique<TBackpropModule>(network.get());
+        // The same structure serves every epoch: the trainer adds its defaults on the first one.
+        params = BuildParams(settings);
+    });
+    // Threads splits the batch passes among this process's threads; a shared run splits them
+    // among its processes as well.
+    if (context.parallel || settings.IsGiven("Threads")) {
+        TParallelSetup split = context.parallel ? context.setup : TParallelSetup{};
+        split.threads = 1;
+        if (settings.IsGiven("Threads"))
+            split.threads = settings.Threads == 0 ? AvailableCores() : settings.Threads;
+        if (context.parallel)
+            split.passRows = fileRows;
+        trainer->SetParallel(split);
     }
-
-    // The destination is claimed before the first epoch, so that one which cannot be written
-    // costs no training time; the file is removed again on every way out but success.
-    PendingFile destination("network file", settings.DestinationFile);
-    TBackpropModule trainer(network.get());
-    if (settings.IsGiven("Threads")) {
-        TParallelSetup split;
-        split.threads = settings.Threads == 0 ? AvailableCores() : settings.Threads;
-        trainer.SetParallel(split);
-    }
-    // The same structure serves every epoch: the trainer adds its defaults on the first one.
-    const std::unique_ptr<TKQstructure> params = BuildParams(settings);
     std::unique_ptr<TRowShuffle> shuffle;
     std::vector<int> order;
     if (settings.Shuffle) {
@@ -220,22 +319,27 @@ int Train(const TrainSettings& settings, const TrainingWarning& warn) {
     // Epoch lines are collected and written at once on a terminal, otherwise every 100 ms, at the
     // end and on an interrupt (InterruptCleanup.h): one write per short epoch would cost more
     // than the epoch. Whatever went to standard output before goes out first.
+    // Only the lead prints them; the other processes of a shared run keep quiet.
     std::cout.flush();
-    PendingOutput epochLines(STDOUT_FILENO, isatty(STDOUT_FILENO) == 1);
+    std::optional<PendingOutput> epochLines;
+    if (context.lead)
+        epochLines.emplace(STDOUT_FILENO, isatty(STDOUT_FILENO) == 1);
     StallWatch stall;
+    const bool stallWarning = warn && context.lead;
     // A 64-bit counter: the loop must end even for the largest 32-bit epoch count.
-    KeepWorkOnInterrupt(true);
+    KeepWorkOnInterrupt(context.keepWorkOnInterrupt);
     int status = 0;
     for (std::int64_t epoch = 1; epoch <= settings.LngEpochs; ++epoch) {
         if (shuffle) {
             shuffle->NextOrder(data->MbrNdxRows, &order);
-            trainer.SetPassOrder(order);
+            trainer->SetPassOrder(order);
         }
-        const float error = static_cast<float>(trainer.TrainEpoch(data.get(), params.get()));
+        const float error = static_cast<float>(trainer->TrainEpoch(data.get(), params.get()));
         lastEpoch = epoch;
         if (validation) {
             const float checked = static_cast<float>(validation->Error(*network));
-            WriteEpochLine(epochLines, epoch, error, checked);
+            if (epochLines)
+                WriteEpochLine(*epochLines, epoch, error, checked);
             const double shown = Printed(checked);
             if (bestEpoch == 0 || shown < bestError) {
                 bestEpoch = epoch;
@@ -246,10 +350,10 @@ int Train(const TrainSettings& settings, const TrainingWarning& warn) {
                     network->GetWeights(bestWeights.data(), FMaskExists);
                 }
             }
-        } else {
-            WriteEpochLine(epochLines, epoch, error);
+        } else if (epochLines) {
+            WriteEpochLine(*epochLines, epoch, error);
         }
-        if (warn && stall.Update(epoch, error))
+        if (stallWarning && stall.Update(epoch, error))
             warn("Epochs", stall.Message(epoch));
         if (!std::isfinite(error))
             Diverged(epoch, "the error is not a finite number", settings);
@@ -269,16 +373,24 @@ int Train(const TrainSettings& settings, const TrainingWarning& warn) {
         network->SetWeights(bestWeights.data(), FMaskExists);
     if (lastEpoch > 0 && !WeightsFinite(*network))
         Diverged(lastEpoch, "the weights are not finite numbers", settings);
-    destination.Write([&](std::ostream& out) { networkTools.WriteNetwork(out, network.get()); });
-    destination.Commit();
-    epochLines.Flush();
+    if (context.lead && !destination)
+        destination.emplace("network file", settings.DestinationFile);
+    if (destination) {
+        destination->Write(
+            [&](std::ostream& out) { networkTools.WriteNetwork(out, network.get()); });
+        destination->Commit();
+    }
+    if (epochLines)
+        epochLines->Flush();
     if (const int signal = InterruptReceived()) {
         status = 128 + signal;
         if (stopped.empty())
             stopped = "interrupted after epoch " + std::to_string(lastEpoch) + ": ";
     }
     const std::int64_t written = keepBest && bestEpoch > 0 ? bestEpoch : lastEpoch;
-    if (!stopped.empty()) {
+    if (!context.lead) {
+        // The lead says what was written.
+    } else if (!stopped.empty()) {
         std::cerr << stopped << "the network of epoch " << written << " is written" << std::endl;
     } else if (keepBest && bestEpoch > 0 && bestEpoch != lastEpoch) {
         std::cerr << "the network of epoch " << bestEpoch
@@ -289,19 +401,32 @@ int Train(const TrainSettings& settings, const TrainingWarning& warn) {
 
 }  // namespace
 
-int RunTraining(const TrainSettings& settings, const TrainingWarning& warn) {
+int RunTraining(const TrainSettings& settings, const TrainingWarning& warn,
+                const TRunContext& context) {
     std::cout.imbue(std::locale::classic());
+    // A failure during the epochs is the same on every process of a shared run (they hold the
+    // same network and the same combined sums): the lead alone reports it.
     try {
-        return Train(settings, warn);
+        return Train(settings, warn, context);
+    } catch (const AgreedFailure& e) {
+        if (context.lead) {
+            std::cout << e.first.out << std::flush;
+            std::cerr << e.first.err << std::flush;
+        }
+        return 1;
     } catch (const FileTools::Error& e) {
-        ReportFileError(std::cout, e);
-        ReportFileErrorPlace(std::cerr, e);
+        if (context.lead) {
+            ReportFileError(std::cout, e);
+            ReportFileErrorPlace(std::cerr, e);
+        }
         return 1;
     } catch (const TException& e) {
-        ReportException(std::cerr, e);
+        if (context.lead)
+            ReportException(std::cerr, e);
         return 1;
     } catch (const RunStopped& e) {
-        std::cerr << e.message << std::endl;
+        if (context.lead)
+            std::cerr << e.message << std::endl;
         return 1;
     }
 }
