@@ -128,45 +128,15 @@ struct Case {
     bool crossEntropy;
 };
 
+// clang-format off
 const Case kCases[] = {
-    {"full batch, momentum, quadratic penalty",
-     {7, 9, 5, 3},
-     700,
-     true,
-     0,
-     "BACKPROP",
-     "QUADPENALTY",
-     0.6,
-     false},
+    {"full batch, momentum, quadratic penalty", {7, 9, 5, 3}, 700, true, 0, "BACKPROP", "QUADPENALTY", 0.6, false},
     {"mini-batches, LWF", {6, 8, 6, 2}, 1000, false, 300, "BACKPROP", "LWF", 0.3, false},
-    {"mini-batches smaller than a chunk",
-     {5, 7, 4, 2},
-     150,
-     false,
-     20,
-     "BACKPROP",
-     "NONE",
-     0.5,
-     false},
-    {"rprop over whole passes, cross-entropy",
-     {6, 10, 6, 3},
-     600,
-     true,
-     0,
-     "RPROP",
-     "NONE",
-     0.0,
-     true},
-    {"adam, mini-batches, quadratic penalty",
-     {8, 12, 6, 4},
-     1300,
-     false,
-     600,
-     "ADAM",
-     "QUADPENALTY",
-     0.0,
-     false},
+    {"mini-batches smaller than a chunk", {5, 7, 4, 2}, 150, false, 20, "BACKPROP", "NONE", 0.5, false},
+    {"rprop over whole passes, cross-entropy", {6, 10, 6, 3}, 600, true, 0, "RPROP", "NONE", 0.0, true},
+    {"adam, mini-batches, quadratic penalty", {8, 12, 6, 4}, 1300, false, 600, "ADAM", "QUADPENALTY", 0.0, false},
 };
+// clang-format on
 
 constexpr int kEpochs = 6;
 
