@@ -104,10 +104,11 @@ std::unique_ptr<TBasicNetwork> LoadNetwork(FileTools& tools, const std::string& 
     return network;
 }
 
-std::unique_ptr<Data> LoadDataSet(FileTools& tools, const std::string& name, DataSetRole role) {
-    std::unique_ptr<Data> data;
-    const std::int32_t code =
-        IsDirectory(name) ? FileTools::FILE_OPEN_FAILED : tools.LoadDataSet(name.c_str(), data);
+namespace {
+
+// What a data set reader's result code and data say about the file: a file that cannot be
+// opened, or one that holds nothing to use, throws.
+void CheckLoaded(std::int32_t code, const Data* data, const std::string& name, DataSetRole role) {
     const bool training = role == DataSetRole::Training;
     if (code == FileTools::FILE_OPEN_FAILED)
         throw OpenError(
@@ -117,6 +118,15 @@ std::unique_ptr<Data> LoadDataSet(FileTools& tools, const std::string& name, Dat
                                (training ? " holds no inputs or expected outputs to train on"
                                          : " holds no inputs or expected outputs"));
     }
+}
+
+}  // namespace
+
+std::unique_ptr<Data> LoadDataSet(FileTools& tools, const std::string& name, DataSetRole role) {
+    std::unique_ptr<Data> data;
+    const std::int32_t code =
+        IsDirectory(name) ? FileTools::FILE_OPEN_FAILED : tools.LoadDataSet(name.c_str(), data);
+    CheckLoaded(code, data.get(), name, role);
     return data;
 }
 
@@ -128,15 +138,7 @@ std::unique_ptr<Data> LoadDataSetRows(FileTools& tools, const std::string& name,
     const std::int32_t code = IsDirectory(name)
                                   ? FileTools::FILE_OPEN_FAILED
                                   : tools.LoadDataSetRows(name.c_str(), select, data, &fileRows);
-    const bool training = role == DataSetRole::Training;
-    if (code == FileTools::FILE_OPEN_FAILED)
-        throw OpenError(
-            (training ? "Cannot open training file " : "Cannot open data set file ") + name, name);
-    if (data == nullptr) {
-        throw FileTools::Error(FileLabel(role) + " " + name +
-                               (training ? " holds no inputs or expected outputs to train on"
-                                         : " holds no inputs or expected outputs"));
-    }
+    CheckLoaded(code, data.get(), name, role);
     return data;
 }
 
